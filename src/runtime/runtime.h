@@ -1,0 +1,124 @@
+// gearloft runtime: settings, paths, the log, process age, the worker loop and the stuck-call watchdog.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "scripts/scripts.h"
+
+namespace gearloft {
+
+constexpr const char* kVersion = "0.1.0";
+
+// ---- Settings and paths -----------------------------------------------------------------------------
+
+struct Settings {
+  int32_t garage_lod = 1;        // any value but 0 runs the garage LOD fix at start-up
+  int32_t first_call_age = 60;   // seconds of process age before the first database call
+  int32_t boot_until = 150;      // seconds of process age until which a sent plan is re-sent
+  int32_t resend = 5;            // seconds between probes, between boot re-sends, and after a miss
+  int32_t poll_ms = 2000;        // milliseconds between loop passes
+};
+
+// The folder of an executable path: everything before its last "\" or "/"; the whole path without one.
+std::string ExecutableFolder(const std::string& executable_path);
+
+struct Paths {
+  std::string settings_file;   // <exe folder>\scripts\gearloft.ini
+  std::string watched_folder;  // <exe folder>\scripts\tunebay
+  std::string log_file;        // watched folder\gearloft.log
+  std::string previous_log;    // log file + ".1"
+  std::string plan_file;       // watched folder\gearloft.plan.sql
+};
+Paths PathsFor(const std::string& executable_folder);
+
+// Reads garage_lod alone (default 1).
+int32_t ReadGarageLod(const std::string& settings_file);
+// Reads first_call_age, boot_until, resend and poll_ms in that order, each with its current value as
+// the default.
+void ReadTimingSettings(const std::string& settings_file, Settings* settings);
+
+// Process-wide values set once at start-up.
+const std::string& WatchedFolder();
+void SetWatchedFolder(const std::string& folder);
+
+// ---- Log --------------------------------------------------------------------------------------------
+
+// Moves the log to the previous log (ignoring failure) and opens a fresh one that others may read but
+// not write. Logging stays off when it cannot be opened.
+void OpenLog(const Paths& paths);
+bool LogIsOpen();
+// Test seam: closes the log so a test can open another one.
+void CloseLog();
+
+// "%02d:%02d:%02d [%4.0fs] " + message + newline, flushed at once.
+void LogLine(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// The line prefix for a time of day and a process age in seconds.
+std::string FormatLogPrefix(int hour, int minute, int second, double age_seconds);
+
+// Seconds since the game process was created; 0.0 when the creation time cannot be had.
+double ProcessAge();
+
+std::string ToUtf8(const std::u16string& text);
+
+// ---- Worker loop ------------------------------------------------------------------------------------
+
+// What the loop calls: every collaborator and the clock, replaceable so tests can drive the loop with
+// test doubles and a fake clock. DefaultWorkerDeps() binds the real ones.
+struct WorkerDeps {
+  std::function<uint64_t()> tick_ms;
+  std::function<void(uint32_t)> sleep_ms;
+  std::function<double()> process_age;
+  std::function<std::string()> fix_garage_lod;
+  std::function<bool()> scan_for_candidates;
+  std::function<size_t()> candidate_count;
+  std::function<bool()> has_current;
+  std::function<std::string()> describe_candidates;
+  std::function<bool(std::string*)> probe_candidates;
+  std::function<ScriptListing()> list_scripts;
+  std::function<Plan(const ScriptListing&, const PreviousRowIds&)> load_plan;
+  std::function<Plan(const Plan&, const ScriptListing&)> reapply_in_place;
+  std::function<bool(const Plan&)> apply_plan;
+  std::function<void()> clear_current;
+  std::function<bool()> start_watchdog;
+};
+WorkerDeps DefaultWorkerDeps();
+
+// Number of plan loads so far; read by ApplyPlan for its generation comment.
+extern std::atomic<int32_t> PlanGeneration;
+
+// The start-up sequence after paths, settings and log (signature wait, age wait, watchdog) and then
+// the main loop. Returns only after RequestWorkerStop.
+void RunWorker(const Settings& settings, const WorkerDeps& deps);
+
+// Thread entry of the real worker: paths, settings, garage fix, log, banner, then RunWorker.
+void WorkerMain(void* unused);
+
+// Asks the worker loop and the watchdog to return at their next check. The DLL itself never calls it;
+// in-process tests and the simulated game do.
+void RequestWorkerStop();
+bool WorkerStopRequested();
+void ResetWorkerStop();
+
+// ---- Call marker and watchdog -----------------------------------------------------------------------
+
+struct CallMarker {
+  std::atomic<const char*> name{""};
+  std::atomic<uint64_t> start_tick{0};  // 0: no call in progress
+};
+CallMarker& TheCallMarker();
+
+// One check of the watchdog: reports a call that has run for more than 10 s, once per start tick.
+// `last_reported` is the watchdog's own state.
+void WatchdogCheck(const CallMarker& marker, uint64_t now_ms, uint64_t* last_reported);
+// Thread entry: WatchdogCheck every 5000 ms until RequestWorkerStop.
+void WatchdogMain(void* unused);
+
+}  // namespace gearloft

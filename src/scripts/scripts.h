@@ -1,0 +1,91 @@
+// gearloft script loading: plan records, the car-script parser, the key vocabulary and value lists,
+// the folder listing, plan loading and the plan file.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace gearloft {
+
+// ---- Plan and statement records ---------------------------------------------------------------------
+
+// One SQL statement, UTF-8, without a terminating semicolon or line break.
+using PlanStatement = std::string;
+
+struct ReadBackCheck {
+  std::string sql;  // a SELECT whose first row's first cell is a number
+  double want = 0.0;
+};
+
+struct AddedRow {
+  std::string table;
+  std::string columns;  // as written between the INSERT's parentheses, first entry "Id"
+  std::string values;
+  int64_t id = 0;
+};
+
+struct Plan {
+  std::vector<PlanStatement> statements;
+  std::vector<PlanStatement> undo;
+  std::vector<ReadBackCheck> checks;
+  std::vector<std::string> names;
+  std::vector<AddedRow> added_rows;
+};
+
+// Table name to the Ids of the rows the previous plan inserted there, in its added_rows order.
+using PreviousRowIds = std::map<std::string, std::vector<int64_t>>;
+
+// Appends every list of `from` to the same list of `to`, in field order; `with_names` false leaves
+// `names` out (the loader's append).
+void AppendPlan(Plan* to, const Plan& from, bool with_names = true);
+
+PreviousRowIds PreviousRowIdsOf(const Plan& plan);
+
+// ---- Car script parser ------------------------------------------------------------------------------
+
+struct CarSection {
+  std::string name;
+  std::map<std::string, std::string> keys;  // lower-cased keys, byte-wise order
+};
+
+struct CarScript {
+  std::vector<CarSection> sections;
+};
+
+std::string Trim(const std::string& text);
+
+bool ParseCarScript(const std::string& content, CarScript* script, std::string* error);
+
+// ---- Key vocabulary and value lists -----------------------------------------------------------------
+
+const std::set<std::string>& CarKeys();
+
+using AxleLists = std::map<std::string, std::vector<double>>;
+
+bool ParseNumberList(const std::string& value, std::vector<double>* numbers);
+bool ReadAxleLists(const CarSection& section, const std::string& base_key, AxleLists* lists,
+                   std::string* error);
+std::string FormatSqlNumber(double value);
+
+// ---- Folder listing, plan loading, plan file --------------------------------------------------------
+
+struct ScriptEntry {
+  std::string name;  // UTF-8 file name without the folder
+  uint64_t stamp = 0;
+};
+using ScriptListing = std::vector<ScriptEntry>;
+
+// Compares two UTF-8 names as _wcsicmp does in its default locale: UTF-16 code units, with only
+// 'A'-'Z' folded to lower case. Negative, zero or positive.
+int CompareNamesNoCase(const std::string& a, const std::string& b);
+
+bool SameListing(const ScriptListing& a, const ScriptListing& b);
+
+ScriptListing ListScripts();
+std::string ReadScriptFile(const std::string& path);
+Plan LoadPlan(const ScriptListing& listing, const PreviousRowIds& previous);
+
+}  // namespace gearloft
