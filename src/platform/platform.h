@@ -156,6 +156,13 @@ using ExecuteQueryFn = void*(GEARLOFT_HOSTCALL*)(void* self, void** result_slot,
 // false.
 bool GuardedCall(uintptr_t method, void* object, void** result_slot, const char* sql);
 
+// Fresh pages for tests and the simulated game: `size` bytes (rounded up to whole pages) committed with
+// a kPage* protection (kPageGuard may be or-ed in). Null on failure.
+size_t PageSize();
+void* AllocatePages(size_t size, uint32_t protect);
+bool ProtectPages(void* address, size_t size, uint32_t protect);
+void FreePages(void* address, size_t size);
+
 // Runs body(context) under the same guard; false when it faulted. The body must hold no objects that
 // need unwinding.
 bool GuardedRun(void (*body)(void* context), void* context);
