@@ -1,0 +1,154 @@
+// gearloft platform layer, Windows: executable path, INI integers, file operations, folder listing,
+// environment and the UTF-8 <-> UTF-16 edge. Everything above this file speaks UTF-8.
+#include <windows.h>
+
+#include <share.h>
+#include <stdio.h>
+#include <wchar.h>
+
+#include "platform/platform.h"
+
+namespace gearloft::platform {
+namespace {
+
+// Read once per call, written only by tests before they start the code under test.
+RefuseHook refuse_hook = nullptr;
+
+bool Refused(const char* operation, const std::string& path) {
+  return refuse_hook != nullptr && refuse_hook(operation, path);
+}
+
+std::wstring ToWide(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int length = static_cast<int>(text.size());
+  const int needed = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
+  if (needed <= 0) return std::wstring();
+  std::wstring wide(static_cast<size_t>(needed), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), length, &wide[0], needed);
+  return wide;
+}
+
+std::string FromWide(const wchar_t* text, size_t length) {
+  if (length == 0) return std::string();
+  const int wide_length = static_cast<int>(length);
+  const int needed = WideCharToMultiByte(CP_UTF8, 0, text, wide_length, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return std::string();
+  std::string narrow(static_cast<size_t>(needed), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, wide_length, &narrow[0], needed, nullptr, nullptr);
+  return narrow;
+}
+
+bool EndsWithIgnoringAsciiCase(const std::string& text, const std::string& suffix) {
+  if (suffix.size() > text.size()) return false;
+  const size_t start = text.size() - suffix.size();
+  for (size_t i = 0; i < suffix.size(); ++i) {
+    char a = text[start + i];
+    char b = suffix[i];
+    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+    if (a != b) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string ExecutablePath() {
+  // MAX_PATH is only where the buffer starts: a game installed deep enough must still find its folder.
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD capacity = static_cast<DWORD>(buffer.size());
+    const DWORD length = GetModuleFileNameW(nullptr, &buffer[0], capacity);
+    if (length == 0) return std::string();
+    if (length < capacity) return FromWide(buffer.data(), length);
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+int ReadIniInt(const std::string& file, const std::string& section, const std::string& key,
+               int default_value) {
+  const UINT value = GetPrivateProfileIntW(ToWide(section).c_str(), ToWide(key).c_str(), default_value,
+                                           ToWide(file).c_str());
+  // The reader hands negative values back as their two's complement.
+  return static_cast<int>(value);
+}
+
+bool CreateDirectoryOneLevel(const std::string& path) {
+  if (Refused("mkdir", path)) return false;
+  return CreateDirectoryW(ToWide(path).c_str(), nullptr) != 0;
+}
+
+bool ReplaceMove(const std::string& from, const std::string& to, uint32_t* error) {
+  if (Refused("move", from) || Refused("move", to)) {
+    if (error != nullptr) *error = ERROR_ACCESS_DENIED;
+    return false;
+  }
+  if (MoveFileExW(ToWide(from).c_str(), ToWide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return true;
+  const DWORD code = GetLastError();
+  if (error != nullptr) *error = code;
+  return false;
+}
+
+bool DeleteFilePath(const std::string& path) {
+  return DeleteFileW(ToWide(path).c_str()) != 0;
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode, Share share) {
+  if (Refused("open", path)) return nullptr;
+  const std::wstring wide_path = ToWide(path);
+  const std::wstring wide_mode = ToWide(mode);
+  switch (share) {
+    case Share::kExclusive:
+      return _wfopen(wide_path.c_str(), wide_mode.c_str());
+    case Share::kDenyWrite:
+      return _wfsopen(wide_path.c_str(), wide_mode.c_str(), _SH_DENYWR);
+    case Share::kDenyNone:
+      return _wfsopen(wide_path.c_str(), wide_mode.c_str(), _SH_DENYNO);
+  }
+  return nullptr;
+}
+
+void SetRefuseHook(RefuseHook hook) {
+  refuse_hook = hook;
+}
+
+std::vector<DirEntry> ListFolder(const std::string& folder, const std::string& suffix) {
+  std::vector<DirEntry> entries;
+  const std::wstring pattern = ToWide(folder + "\\*" + suffix);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return entries;
+  do {
+    DirEntry entry;
+    entry.name = FromWide(found.cFileName, wcslen(found.cFileName));
+    // The system also matches the pattern against 8.3 short names, so "a.inix" turns up for "*.ini".
+    if (!EndsWithIgnoringAsciiCase(entry.name, suffix)) continue;
+    entry.is_directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entry.write_time = (static_cast<uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
+                       found.ftLastWriteTime.dwLowDateTime;
+    entry.size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    entries.push_back(entry);
+  } while (FindNextFileW(search, &found) != 0);
+  FindClose(search);
+  return entries;
+}
+
+bool GetEnvironment(const std::string& name, std::string* value) {
+  // The game's buffer holds 260 wide characters; a longer value does not fit and counts as missing.
+  wchar_t buffer[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableW(ToWide(name).c_str(), buffer, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return false;
+  *value = FromWide(buffer, length);
+  return true;
+}
+
+const char* PathSeparator() {
+  return "\\";
+}
+
+std::string Utf16ToUtf8(const std::u16string& text) {
+  static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16");
+  return FromWide(reinterpret_cast<const wchar_t*>(text.data()), text.size());
+}
+
+}  // namespace gearloft::platform
