@@ -6,16 +6,19 @@
 #include <stdio.h>
 #include <wchar.h>
 
+#include <atomic>
+
 #include "platform/platform.h"
 
 namespace gearloft::platform {
 namespace {
 
-// Read once per call, written only by tests before they start the code under test.
-RefuseHook refuse_hook = nullptr;
+// Set by tests while the code under test may run on other threads.
+std::atomic<RefuseHook> refuse_hook{nullptr};
 
 bool Refused(const char* operation, const std::string& path) {
-  return refuse_hook != nullptr && refuse_hook(operation, path);
+  const RefuseHook hook = refuse_hook.load();
+  return hook != nullptr && hook(operation, path);
 }
 
 std::wstring ToWide(const std::string& text) {
@@ -138,7 +141,7 @@ bool GetEnvironment(const std::string& name, std::string* value) {
   wchar_t buffer[MAX_PATH];
   const DWORD length = GetEnvironmentVariableW(ToWide(name).c_str(), buffer, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return false;
-  *value = FromWide(buffer, length);
+  if (value != nullptr) *value = FromWide(buffer, length);
   return true;
 }
 
