@@ -2,6 +2,7 @@
 // environment and the UTF-8 <-> UTF-16 edge. Everything above this file speaks UTF-8.
 #include <windows.h>
 
+#include <io.h>
 #include <share.h>
 #include <stdio.h>
 #include <wchar.h>
@@ -111,6 +112,13 @@ std::FILE* OpenFile(const std::string& path, const char* mode, Share share) {
   return nullptr;
 }
 
+bool FlushToDisk(std::FILE* file) {
+  if (fflush(file) != 0) return false;
+  const intptr_t handle = _get_osfhandle(_fileno(file));
+  if (handle == -1) return false;
+  return FlushFileBuffers(reinterpret_cast<HANDLE>(handle)) != 0;
+}
+
 void SetRefuseHook(RefuseHook hook) {
   refuse_hook = hook;
 }
@@ -143,6 +151,13 @@ bool GetEnvironment(const std::string& name, std::string* value) {
   if (length == 0 || length >= MAX_PATH) return false;
   if (value != nullptr) *value = FromWide(buffer, length);
   return true;
+}
+
+bool SetEnvironment(const std::string& name, const std::string& value) {
+  const std::wstring wide_name = ToWide(name);
+  if (!value.empty()) return SetEnvironmentVariableW(wide_name.c_str(), ToWide(value).c_str()) != 0;
+  // Removing a variable that is not set leaves what was asked for, as unsetenv does.
+  return SetEnvironmentVariableW(wide_name.c_str(), nullptr) != 0 || GetLastError() == ERROR_ENVVAR_NOT_FOUND;
 }
 
 const char* PathSeparator() {
