@@ -1,12 +1,43 @@
 // gearloft garage detail setting: the one-shot edit of the game's user configuration XML.
 #pragma once
 
+#include <cstddef>
 #include <regex>
 #include <string>
+#include <vector>
 
 namespace gearloft {
 
+// One edit of the configuration: a pattern (ECMAScript), the literal text every match of it begins
+// with, and the element that replaces its first match.
+struct GarageEdit {
+  const char* pattern;
+  const char* literal_start;
+  const char* replacement;
+};
+
+// The four edits, in the order they run.
+const std::vector<GarageEdit>& GarageEdits();
+
+// The regular-expression engines recurse once per character of a "[^>]*" run: libstdc++ overflows a
+// 1 MiB thread stack (a Windows thread's default) at about 3,200 characters in a release build and at
+// 860 in an instrumented debug build. The elements edited here are under 60 characters, so a run (from
+// a literal start to the next '>') longer than this is refused instead of searched.
+constexpr size_t kLongestSearchedElement = 256;
+
+// Runs `edits` in order on `text` with ReplaceOrInsert, each pattern compiled just before its use. false
+// with a "garage LOD: " reason (and `text` half edited) when a run is longer than
+// kLongestSearchedElement or a pattern fails.
+bool EditGarageText(const std::vector<GarageEdit>& edits, std::string* text, std::string* reason);
+
+// Forces the garage car detail to Extreme in the player's UserConfigSelections under LOCALAPPDATA,
+// through a temporary file and a replacing move. Gives the one message to log; on every failure the
+// file stays as it was.
 std::string FixGarageLod();
+
+// Replaces the first match of `pattern` with `replacement`; with no match, an "<option" replacement is
+// inserted on a line of its own before the first "</selections>". May throw std::regex_error, which
+// EditGarageText turns into its reason.
 void ReplaceOrInsert(std::string* text, const std::regex& pattern, const std::string& replacement);
 
 }  // namespace gearloft

@@ -52,6 +52,10 @@ enum class Share {
 // Windows). Null when the file cannot be opened.
 std::FILE* OpenFile(const std::string& path, const char* mode, Share share);
 
+// Flushes the stream and asks the system to put the file's bytes on the disk (fsync /
+// FlushFileBuffers); false when either step fails.
+bool FlushToDisk(std::FILE* file);
+
 // Test seam: while set, every OpenFile, ReplaceMove or CreateDirectoryOneLevel whose path the hook
 // answers true for fails as if the system had refused it. `operation` is "open", "move" or "mkdir".
 using RefuseHook = bool (*)(const char* operation, const std::string& path);
@@ -71,6 +75,8 @@ std::vector<DirEntry> ListFolder(const std::string& folder, const std::string& s
 // Value of an environment variable; false when it is not set (or too long for the game's 260-character
 // buffer on Windows).
 bool GetEnvironment(const std::string& name, std::string* value);
+// Sets an environment variable of this process; an empty value removes it. false when it could not.
+bool SetEnvironment(const std::string& name, const std::string& value);
 
 // Folder separator the core uses when it joins paths ("\\" on Windows, "/" elsewhere).
 const char* PathSeparator();
