@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <set>
 #include <string>
@@ -65,9 +66,38 @@ const std::set<std::string>& CarKeys();
 
 using AxleLists = std::map<std::string, std::vector<double>>;
 
-bool ParseNumberList(const std::string& value, std::vector<double>* numbers);
+// Bounds on a number's integer part (the number truncated toward zero). A key family whose numbers end
+// up in 32-bit arithmetic names its bounds, so an item out of them is a bad item when the list is read,
+// before anything is asked of the database. Infinities and NaN are bad items for every key.
+struct NumberRange {
+  double lowest;
+  double highest;
+};
+constexpr NumberRange kAnyFiniteNumber{-std::numeric_limits<double>::max(),
+                                       std::numeric_limits<double>::max()};
+
+// Splits at ',', trims each item, skips empty ones, and converts each with strtod's full syntax as in the
+// C locale (signs, exponents, hexadecimal forms), whatever locale the process runs in.
+bool ParseNumberList(const std::string& value, std::vector<double>* numbers,
+                     const NumberRange& range = kAnyFiniteNumber);
 bool ReadAxleLists(const CarSection& section, const std::string& base_key, AxleLists* lists,
-                   std::string* error);
+                   std::string* error, const NumberRange& range = kAnyFiniteNumber);
+
+// A single-number key as found for one axle.
+struct SingleNumber {
+  bool present = false;
+  std::string key;  // the key that was found: the axle's own one, or else the plain one
+  double value = 0.0;
+};
+// Looks up `axle_key` and, when it is absent and `plain_key` is not empty, `plain_key`; neither present
+// gives true with `present` false. A value that is not exactly one number in `range` fails with
+// "[" + section name + "]: " + the key found + " takes one number".
+bool ReadSingleNumber(const CarSection& section, const std::string& axle_key, const std::string& plain_key,
+                      const NumberRange& range, SingleNumber* number, std::string* error);
+
+// "%.10g" as the C locale prints it, plus ".0" when the text has no '.', 'e' or 'E', so the value reaches
+// SQL as a real literal. Non-finite values, which no SQL literal spells, give "9e999", "-9e999" (what
+// SQL reads as the infinities) and "NULL" (what the database stored where a NaN was read).
 std::string FormatSqlNumber(double value);
 
 // ---- Folder listing, plan loading, plan file --------------------------------------------------------
