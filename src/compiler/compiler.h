@@ -35,15 +35,48 @@ struct CarContext {
   std::string& error;
 };
 
+// ---- Bounds that keep the integer arithmetic of the statements defined ------------------------------
+
+// A car Id read from Data_Car must leave carId * 1000 plus any Level or hood Sequence inside 64 bits;
+// a larger one is treated as no car at all.
+constexpr int64_t kLargestCarId = 1000000000000000;
+// Levels handed out for new rows keep Level * 100 (a car-body row's price) inside 32 bits.
+constexpr int32_t kHighestLevel = 21474836;
+constexpr int32_t kLowestLevel = -21474836;
+// Rim diameters keep (d - 8) * 200 (a rim row's price) inside 32 bits.
+constexpr NumberRange kRimDiameterRange{-10737410.0, 10737426.0};
+// Values a handler truncates to a 32-bit integer.
+constexpr NumberRange kInt32Range{-2147483648.0, 2147483647.0};
+
+// ---- Frame ------------------------------------------------------------------------------------------
+
 bool CompileCarScript(const std::string& content, const QueryFn& query, LevelRegistry& levels, Plan* out,
                       std::string* error, const PreviousRowIds& previous);
 
 double QueryNumber(const QueryFn& query, const std::string& sql, double fallback);
 
-int32_t NextLevel(IdContext& ids, const std::string& table, const std::string& owner_column,
-                  int64_t owner_value);
+// LoadPlan with `query` in place of CachedQuery: what LoadPlan runs, and the seam its tests use.
+Plan LoadPlanWithQuery(const ScriptListing& listing, const PreviousRowIds& previous, const QueryFn& query);
 
-void InsertRow(Plan& lists, const std::string& table, const std::string& columns,
-               const std::string& values, int64_t id);
+// ---- New upgrade rows -------------------------------------------------------------------------------
+
+// Hands out the next Level for a table and owner. False when the game's highest Level leaves no Level
+// within [kLowestLevel, kHighestLevel].
+bool NextLevel(IdContext& ids, const std::string& table, const std::string& owner_column, int64_t owner_value,
+               int32_t* level);
+
+void InsertRow(Plan& lists, const std::string& table, const std::string& columns, const std::string& values,
+               int64_t id);
+
+// InsertRow after making sure the game has no row of its own with that Id: a row the previous plan
+// inserted, or one this compile already emitted, is not the game's. Fails the file with
+// "[" + name + "]: " + table + " already has a row " + Id.
+bool InsertNewRow(CarContext& car, const std::string& table, const std::string& columns,
+                  const std::string& values, int64_t id);
+
+// The key handlers, in the frame's order; each acts on its keys in `car.section`.
+bool CompileRimSizes(CarContext& car);
+bool CompileTireProfiles(CarContext& car);
+bool CompileTrackSpacings(CarContext& car);
 
 }  // namespace gearloft

@@ -1,0 +1,144 @@
+// gearloft car script compiler: the frame around the key handlers. Parses a file, checks keys and car
+// names, resolves each section's car in Data_Car and runs the handlers in their fixed order; a file
+// reaches the caller whole or not at all.
+#include <cmath>
+#include <cstddef>
+
+#include "compiler/compiler.h"
+
+namespace gearloft {
+
+using KeyHandlerFn = bool (*)(CarContext& car);
+
+struct KeyHandler {
+  const char* keys[3];  // the keys the handler acts on; unused places are null
+  KeyHandlerFn run;     // null while the handler is not written: its keys fail the file
+};
+
+// In the order the handlers run, which is the order of the statements a section contributes.
+static const KeyHandler kKeyHandlers[] = {
+    {{"rim_sizes", "rim_sizes_front", "rim_sizes_rear"}, CompileRimSizes},
+    {{"tire_profiles", "tire_profiles_front", "tire_profiles_rear"}, CompileTireProfiles},
+    {{"track_spacings", "track_spacings_front", "track_spacings_rear"}, CompileTrackSpacings},
+    {{"track_front_stock", "track_rear_stock", nullptr}, nullptr},
+    {{"rim_front_stock", "rim_rear_stock", "rim_stock"}, nullptr},
+    {{"rim_levels", "rim_levels_front", "rim_levels_rear"}, nullptr},
+    {{"profile_front_stock", "profile_rear_stock", "profile_stock"}, nullptr},
+    {{"width_front_stock", "width_rear_stock", "width_stock"}, nullptr},
+    {{"ride_drop_front", "ride_drop_rear", nullptr}, nullptr},
+    {{"whitewall_level", nullptr, nullptr}, nullptr},
+    {{"hood_options", nullptr, nullptr}, nullptr},
+};
+
+static bool HandlerHasKey(const KeyHandler& handler, const std::string& key) {
+  for (const char* name : handler.keys) {
+    if (name != nullptr && key == name) return true;
+  }
+  return false;
+}
+
+static bool SectionUsesHandler(const CarSection& section, const KeyHandler& handler) {
+  for (const char* name : handler.keys) {
+    if (name != nullptr && section.keys.count(name) != 0) return true;
+  }
+  return false;
+}
+
+static bool IsCarNameByte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+static bool IsAllDigits(const std::string& text) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+static bool Fail(const CarSection& section, const std::string& text, std::string* error) {
+  *error = "[" + section.name + "]: " + text;
+  return false;
+}
+
+double QueryNumber(const QueryFn& query, const std::string& sql, double fallback) {
+  const QueryResult result = query(sql);
+  if (result.ok && !result.rows.empty() && !result.rows[0].empty()) {
+    const double value = CellAsDouble(&result.rows[0][0]);
+    if (!std::isnan(value)) return value;
+  }
+  return fallback;
+}
+
+static bool CompileSection(const CarSection& section, const QueryFn& query, LevelRegistry& levels,
+                           const PreviousRowIds& previous, Plan& lists, std::string* error) {
+  for (const auto& key : section.keys) {
+    if (CarKeys().count(key.first) == 0) return Fail(section, "unknown key " + key.first, error);
+  }
+  for (char c : section.name) {
+    if (!IsCarNameByte(c)) return Fail(section, "bad car name", error);
+  }
+  // The name check above keeps quotes and blanks out of this text.
+  const std::string lookup =
+      IsAllDigits(section.name)
+          ? "SELECT Id, MediaName FROM Data_Car WHERE Id = " + section.name
+          : "SELECT Id, MediaName FROM Data_Car WHERE MediaName = '" + section.name + "' COLLATE NOCASE";
+  const QueryResult car = query(lookup);
+  if (!car.ok || car.rows.empty()) return Fail(section, "no such car in Data_Car", error);
+  const std::vector<QueryCell>& row = car.rows[0];
+  // An Id the 64-bit Id arithmetic cannot hold (or no number at all) names no car this system can edit.
+  const double id_value = std::trunc(CellAsDouble(row.empty() ? nullptr : &row[0]));
+  if (!(std::fabs(id_value) <= static_cast<double>(kLargestCarId))) {
+    return Fail(section, "no such car in Data_Car", error);
+  }
+  if (row.size() >= 2 && row[1].kind == QueryCell::Kind::kText) lists.names.push_back(row[1].text);
+
+  for (const auto& key : section.keys) {
+    for (const KeyHandler& handler : kKeyHandlers) {
+      if (handler.run == nullptr && HandlerHasKey(handler, key.first)) {
+        return Fail(section, key.first + " is not supported yet", error);
+      }
+    }
+  }
+
+  const int64_t car_id = static_cast<int64_t>(id_value);
+  CarContext context{section,
+                     car_id,
+                     std::to_string(car_id),
+                     car_id * 1000,
+                     std::to_string(car_id * 1000),
+                     query,
+                     IdContext{levels, previous, query},
+                     AxleLists(),
+                     lists,
+                     *error};
+  for (const KeyHandler& handler : kKeyHandlers) {
+    if (handler.run != nullptr && SectionUsesHandler(section, handler) && !handler.run(context)) return false;
+  }
+  return true;
+}
+
+bool CompileCarScript(const std::string& content, const QueryFn& query, LevelRegistry& levels, Plan* out,
+                      std::string* error, const PreviousRowIds& previous) {
+  CarScript script;
+  std::string message;
+  if (!ParseCarScript(content, &script, &message)) {
+    *error = message;
+    return false;
+  }
+  // The loader puts the registry back after a failed file too; doing it here keeps a failed file
+  // from leaking Levels into whatever compiles next, whoever the caller is.
+  const LevelRegistry before = levels;
+  Plan lists;
+  for (const CarSection& section : script.sections) {
+    if (!CompileSection(section, query, levels, previous, lists, &message)) {
+      levels = before;
+      *error = message;
+      return false;
+    }
+  }
+  AppendPlan(out, lists);
+  return true;
+}
+
+}  // namespace gearloft
