@@ -1,0 +1,411 @@
+// gearloft script tests: the compiler frame (key and name checks, car resolution, all-or-nothing files)
+// and the new-row handlers with their Level and Id allocation, against an in-memory game database.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "fixture_db.h"
+
+#if defined(GEARLOFT_TEST_HAVE_SQLITE)
+
+namespace gearloft {
+namespace {
+
+using testing::FixtureDb;
+
+class CompilerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(db_.ok()) << db_.error(); }
+
+  // Compiles with this test's registry and previous rows; the error is kept in error_.
+  bool Compile(const std::string& content, Plan* out) {
+    error_.clear();
+    const QueryFn query = db_.Query();
+    return CompileCarScript(content, query, levels_, out, &error_, previous_);
+  }
+  Plan MustCompile(const std::string& content) {
+    Plan plan;
+    EXPECT_TRUE(Compile(content, &plan)) << error_;
+    return plan;
+  }
+  std::string CompileError(const std::string& content) {
+    Plan plan;
+    EXPECT_FALSE(Compile(content, &plan));
+    EXPECT_TRUE(plan.statements.empty() && plan.names.empty() && plan.added_rows.empty());
+    return error_;
+  }
+  bool Asked(const std::string& sql) const {
+    return std::find(db_.asked().begin(), db_.asked().end(), sql) != db_.asked().end();
+  }
+
+  FixtureDb db_;
+  LevelRegistry levels_;
+  PreviousRowIds previous_;
+  std::string error_;
+};
+
+const char* const kRimFrontColumns =
+    "Id,Ordinal,Level,IsStock,FrontWheelDiameter,Price,MassDiff,DragScale,WindInstabilityScale,"
+    "RequiresGraphics";
+
+TEST_F(CompilerTest, CarSevenFrontRimsGetLevelsFourAndFive) {
+  const Plan plan = MustCompile("[7]\nrim_sizes_front = 18, 19\n");
+  EXPECT_EQ(plan.names, (std::vector<std::string>{"Kestrel_GT"}));
+  EXPECT_EQ(plan.statements, (std::vector<PlanStatement>{
+                                 std::string("INSERT OR IGNORE INTO List_UpgradeRimSizeFront (") +
+                                     kRimFrontColumns + ") VALUES (7004,7,4,0,18,2000,1.36,1.0,1.0,0)",
+                                 std::string("INSERT OR IGNORE INTO List_UpgradeRimSizeFront (") +
+                                     kRimFrontColumns + ") VALUES (7005,7,5,0,19,2200,2.72,1.0,1.0,0)"}));
+  EXPECT_EQ(plan.undo, (std::vector<PlanStatement>{"DELETE FROM List_UpgradeRimSizeFront WHERE Id = 7004",
+                                                   "DELETE FROM List_UpgradeRimSizeFront WHERE Id = 7005"}));
+  ASSERT_EQ(plan.checks.size(), 2u);
+  EXPECT_EQ(plan.checks[0].sql, "SELECT COUNT(*) FROM List_UpgradeRimSizeFront WHERE Id = 7004");
+  EXPECT_EQ(plan.checks[0].want, 1.0);
+  EXPECT_EQ(plan.checks[1].sql, "SELECT COUNT(*) FROM List_UpgradeRimSizeFront WHERE Id = 7005");
+  ASSERT_EQ(plan.added_rows.size(), 2u);
+  EXPECT_EQ(plan.added_rows[0].table, "List_UpgradeRimSizeFront");
+  EXPECT_EQ(plan.added_rows[0].columns, kRimFrontColumns);
+  EXPECT_EQ(plan.added_rows[0].values, "7004,7,4,0,18,2000,1.36,1.0,1.0,0");
+  EXPECT_EQ(plan.added_rows[0].id, 7004);
+  EXPECT_EQ(plan.added_rows[1].values, "7005,7,5,0,19,2200,2.72,1.0,1.0,0");
+  EXPECT_TRUE(
+      Asked("SELECT FrontWheelDiameter FROM List_UpgradeRimSizeFront WHERE Ordinal = 7 AND IsStock = 1"));
+  EXPECT_TRUE(Asked("SELECT MAX(Level) FROM List_UpgradeRimSizeFront WHERE Ordinal = 7"));
+}
+
+TEST_F(CompilerTest, PlainRimKeyAddsOneRowPerAxleAtEachTablesLevel) {
+  const Plan plan = MustCompile("[Kestrel_GT]\nrim_sizes = 16\n");
+  ASSERT_EQ(plan.added_rows.size(), 2u);
+  EXPECT_EQ(plan.added_rows[0].table, "List_UpgradeRimSizeFront");
+  EXPECT_EQ(plan.added_rows[0].values, "7004,7,4,0,16,1600,-1.36,1.0,1.0,0");
+  EXPECT_EQ(plan.added_rows[1].table, "List_UpgradeRimSizeRear");
+  EXPECT_EQ(plan.added_rows[1].columns,
+            "Id,Ordinal,Level,IsStock,RearWheelDiameter,Price,MassDiff,DragScale,WindInstabilityScale,"
+            "RequiresGraphics");
+  EXPECT_EQ(plan.added_rows[1].values, "7003,7,3,0,16,1600,-1.36,1.0,1.0,0");
+}
+
+TEST_F(CompilerTest, DiameterIsTruncated) {
+  const Plan plan = MustCompile("[7]\nrim_sizes_front = 18.9\n");
+  ASSERT_EQ(plan.added_rows.size(), 1u);
+  EXPECT_EQ(plan.added_rows[0].values, "7004,7,4,0,18,2000,1.36,1.0,1.0,0");
+}
+
+TEST_F(CompilerTest, WithoutStockRowMassIsMeasuredFromTheFirstValue) {
+  const Plan plan = MustCompile("[Orca_Coupe]\nrim_sizes_rear = 18, 20\n");
+  ASSERT_EQ(plan.added_rows.size(), 2u);
+  EXPECT_EQ(plan.added_rows[0].values, "8001,8,1,0,18,2000,0.0,1.0,1.0,0");
+  EXPECT_EQ(plan.added_rows[1].values, "8002,8,2,0,20,2400,2.72,1.0,1.0,0");
+}
+
+TEST_F(CompilerTest, TyreProfileIsWrittenAsARealAndPricedByLevel) {
+  const Plan plan = MustCompile("[7]\ntire_profiles_front = -5\n");
+  ASSERT_EQ(plan.statements.size(), 1u);
+  EXPECT_EQ(plan.statements[0],
+            "INSERT OR IGNORE INTO List_UpgradeCarBodyTireAspectRatioFront "
+            "(Id,CarBodyId,FrontTireAspectRatioOffset,IsStock,Level,Price,releaseOrder) "
+            "VALUES (7002,7000,-5.0,0,2,200,0)");
+  EXPECT_TRUE(Asked("SELECT MAX(Level) FROM List_UpgradeCarBodyTireAspectRatioFront WHERE CarBodyId = 7000"));
+}
+
+TEST_F(CompilerTest, RearTrackSpacingsOnACarWithoutRowsStartAtLevelOne) {
+  const Plan plan = MustCompile("[8]\ntrack_spacings_rear = 1.25, 1.5\n");
+  ASSERT_EQ(plan.statements.size(), 2u);
+  EXPECT_EQ(plan.statements[0],
+            "INSERT OR IGNORE INTO List_UpgradeCarBodyTrackSpacingRear "
+            "(Id,CarBodyId,Spacing,IsStock,Level,Price,releaseOrder) VALUES (8001,8000,1.25,0,1,100,0)");
+  EXPECT_EQ(plan.added_rows[1].values, "8002,8000,1.5,0,2,200,0");
+}
+
+TEST_F(CompilerTest, HandlersRunInTheirFixedOrderFrontBeforeRear) {
+  const Plan plan = MustCompile(
+      "[7]\ntrack_spacings_rear = 1.6\ntire_profiles = 2\nrim_sizes_rear = 18\nrim_sizes_front = 21\n");
+  std::vector<std::string> tables;
+  for (const AddedRow& row : plan.added_rows) tables.push_back(row.table);
+  EXPECT_EQ(tables, (std::vector<std::string>{"List_UpgradeRimSizeFront", "List_UpgradeRimSizeRear",
+                                              "List_UpgradeCarBodyTireAspectRatioFront",
+                                              "List_UpgradeCarBodyTireAspectRatioRear",
+                                              "List_UpgradeCarBodyTrackSpacingRear"}));
+}
+
+TEST_F(CompilerTest, EmptyValueAddsNothingAndAsksNothing) {
+  const Plan plan = MustCompile("[7]\nrim_sizes =\n");
+  EXPECT_TRUE(plan.statements.empty());
+  EXPECT_EQ(db_.asked(), (std::vector<std::string>{"SELECT Id, MediaName FROM Data_Car WHERE Id = 7"}));
+}
+
+TEST_F(CompilerTest, TwoFilesOfOneLoadTakeConsecutiveLevels) {
+  const Plan first = MustCompile("[7]\nrim_sizes_front = 18, 19\n");
+  const Plan second = MustCompile("[kestrel_gt]\nrim_sizes_front = 20, 21\n");
+  ASSERT_EQ(second.added_rows.size(), 2u);
+  EXPECT_EQ(first.added_rows[1].id, 7005);
+  EXPECT_EQ(second.added_rows[0].values, "7006,7,6,0,20,2400,4.08,1.0,1.0,0");
+  EXPECT_EQ(second.added_rows[1].values, "7007,7,7,0,21,2600,5.44,1.0,1.0,0");
+  EXPECT_EQ(levels_.at("List_UpgradeRimSizeFront|7"), 8);
+}
+
+TEST_F(CompilerTest, FailedFileLeavesTheRegistryAsItWas) {
+  MustCompile("[7]\nrim_sizes_front = 18\n");
+  const LevelRegistry before = levels_;
+  EXPECT_EQ(CompileError("[7]\nrim_sizes_front = 19\ntrack_spacings_rear = 1.5\n[Nope]\n"),
+            "[Nope]: no such car in Data_Car");
+  EXPECT_EQ(levels_, before);
+  const Plan next = MustCompile("[7]\nrim_sizes_front = 19\n");
+  EXPECT_EQ(next.added_rows[0].id, 7005);
+}
+
+TEST_F(CompilerTest, ReapplyLeavesThePreviousRowsOutOfTheMaximum) {
+  const Plan first = MustCompile("[7]\nrim_sizes_front = 18, 19\n");
+  // The first plan applied: its rows are now in the game's table.
+  for (const PlanStatement& statement : first.statements) ASSERT_TRUE(db_.Exec(statement)) << db_.error();
+  previous_ = PreviousRowIdsOf(first);
+  levels_.clear();
+  db_.ClearAsked();
+  const Plan again = MustCompile("[7]\nrim_sizes_front = 18, 19\n");
+  EXPECT_TRUE(
+      Asked("SELECT MAX(Level) FROM List_UpgradeRimSizeFront WHERE Ordinal = 7 AND Id NOT IN (7004,7005)"));
+  EXPECT_EQ(again.statements, first.statements);
+  EXPECT_EQ(again.added_rows[1].id, 7005);
+}
+
+TEST_F(CompilerTest, GameRowWithTheNewIdFailsTheFile) {
+  // A row of another car that happens to hold the Id car 7's next front rim would take.
+  ASSERT_TRUE(db_.Exec("INSERT INTO List_UpgradeRimSizeFront VALUES (7005, 99, 1, 0, 18, 2000, 0, 1, 1, 0)"));
+  EXPECT_EQ(CompileError("[7]\nrim_sizes_front = 18, 19\n"),
+            "[7]: List_UpgradeRimSizeFront already has a row 7005");
+  EXPECT_TRUE(Asked("SELECT Id FROM List_UpgradeRimSizeFront WHERE Id BETWEEN 7000 AND 7999"));
+}
+
+TEST_F(CompilerTest, PreviousPlansRowWithTheNewIdIsNoCollision) {
+  ASSERT_TRUE(db_.Exec("INSERT INTO List_UpgradeRimSizeFront VALUES (7005, 99, 1, 0, 18, 2000, 0, 1, 1, 0)"));
+  previous_ = {{"List_UpgradeRimSizeFront", {7005}}};
+  const Plan plan = MustCompile("[7]\nrim_sizes_front = 18, 19\n");
+  EXPECT_EQ(plan.added_rows[1].id, 7005);
+}
+
+TEST_F(CompilerTest, CollisionInAnotherTableIsNotCountedForThisOne) {
+  ASSERT_TRUE(db_.Exec("INSERT INTO List_UpgradeRimSizeRear VALUES (7004, 99, 1, 0, 18, 2000, 0, 1, 1, 0)"));
+  previous_ = {{"List_UpgradeRimSizeRear", {1}}, {"List_UpgradeRimSizeFrontX", {7004}}};
+  EXPECT_EQ(MustCompile("[7]\nrim_sizes_front = 18\n").added_rows[0].id, 7004);
+}
+
+TEST_F(CompilerTest, UnknownKeyIsNamedInMapOrderBeforeTheName) {
+  EXPECT_EQ(CompileError("[Some Car]\nzz = 1\naa = 2\nrim_sizes = 17\n"), "[Some Car]: unknown key aa");
+  EXPECT_EQ(CompileError("[7]\nrim_size = 17\n"), "[7]: unknown key rim_size");
+  EXPECT_EQ(CompileError("[7]\ntrack_stock = 1.5\n"), "[7]: unknown key track_stock");
+  EXPECT_EQ(CompileError("[7]\n= 5\n"), "[7]: unknown key ");
+}
+
+TEST_F(CompilerTest, NameWithOtherBytesIsABadCarName) {
+  EXPECT_EQ(CompileError("[Some Car]\n"), "[Some Car]: bad car name");
+  EXPECT_EQ(CompileError("[-5]\n"), "[-5]: bad car name");
+  EXPECT_EQ(CompileError("[Kestrel_GT']\n"), "[Kestrel_GT']: bad car name");
+  EXPECT_TRUE(db_.asked().empty());
+}
+
+TEST_F(CompilerTest, DigitNameIsLookedUpWithItsZeros) {
+  const Plan plan = MustCompile("[0042]\n");
+  EXPECT_TRUE(Asked("SELECT Id, MediaName FROM Data_Car WHERE Id = 0042"));
+  EXPECT_EQ(plan.names, (std::vector<std::string>{"Vela_42"}));
+  EXPECT_TRUE(plan.statements.empty());
+}
+
+TEST_F(CompilerTest, MediaNameIsLookedUpWithoutCase) {
+  const Plan plan = MustCompile("[kestrel_GT]\n");
+  EXPECT_TRUE(Asked("SELECT Id, MediaName FROM Data_Car WHERE MediaName = 'kestrel_GT' COLLATE NOCASE"));
+  EXPECT_EQ(plan.names, (std::vector<std::string>{"Kestrel_GT"}));
+}
+
+TEST_F(CompilerTest, MissingCarFailsTheFile) {
+  EXPECT_EQ(CompileError("[]\n"), "[]: no such car in Data_Car");
+  EXPECT_TRUE(Asked("SELECT Id, MediaName FROM Data_Car WHERE MediaName = '' COLLATE NOCASE"));
+  EXPECT_EQ(CompileError("[9999]\n"), "[9999]: no such car in Data_Car");
+}
+
+TEST_F(CompilerTest, UnreachableDatabaseFailsEveryFileWithASection) {
+  const QueryFn refuse = [](const std::string&) { return QueryResult(); };
+  Plan plan;
+  std::string error;
+  EXPECT_FALSE(CompileCarScript("[7]\n", refuse, levels_, &plan, &error, previous_));
+  EXPECT_EQ(error, "[7]: no such car in Data_Car");
+  EXPECT_TRUE(CompileCarScript("; nothing here\n", refuse, levels_, &plan, &error, previous_));
+}
+
+TEST_F(CompilerTest, CarWhoseMediaNameIsNotTextAddsNoName) {
+  ASSERT_TRUE(db_.Exec("INSERT INTO Data_Car VALUES (77, NULL, 'x', 2000), (78, X'4142', 'y', 2001)"));
+  EXPECT_TRUE(MustCompile("[77]\n[78]\n").names.empty());
+}
+
+TEST_F(CompilerTest, CarIdBeyondTheIdArithmeticIsNoCar) {
+  ASSERT_TRUE(db_.Exec("INSERT INTO Data_Car VALUES (2000000000000000, 'Huge_Car', 'x', 2000)"));
+  EXPECT_EQ(CompileError("[Huge_Car]\nrim_sizes = 18\n"), "[Huge_Car]: no such car in Data_Car");
+  ASSERT_TRUE(db_.Exec("INSERT INTO Data_Car VALUES (-2000000000000000, 'Deep_Car', 'x', 2000)"));
+  EXPECT_EQ(CompileError("[Deep_Car]\n"), "[Deep_Car]: no such car in Data_Car");
+  const QueryFn no_id = [](const std::string&) {
+    QueryResult result;
+    result.ok = true;
+    result.rows.push_back({});
+    return result;
+  };
+  Plan plan;
+  std::string error;
+  EXPECT_FALSE(CompileCarScript("[7]\n", no_id, levels_, &plan, &error, previous_));
+  EXPECT_EQ(error, "[7]: no such car in Data_Car");
+}
+
+TEST_F(CompilerTest, NegativeCarIdIsWrittenWithItsSign) {
+  ASSERT_TRUE(db_.Exec("INSERT INTO Data_Car VALUES (-3, 'Minus_Car', 'x', 2000)"));
+  const Plan plan = MustCompile("[Minus_Car]\ntrack_spacings_front = 1.5\n");
+  ASSERT_EQ(plan.added_rows.size(), 1u);
+  EXPECT_EQ(plan.added_rows[0].values, "-2999,-3000,1.5,0,1,100,0");
+  EXPECT_TRUE(Asked("SELECT Id FROM List_UpgradeCarBodyTrackSpacingFront WHERE Id BETWEEN -3000 AND -2001"));
+}
+
+TEST_F(CompilerTest, DiameterWhosePriceOverflowsIsNotANumberList) {
+  const Plan largest = MustCompile("[7]\nrim_sizes_front = 10737426.9\n");
+  EXPECT_EQ(largest.added_rows[0].values, "7004,7,4,0,10737426,2147483600,14602876.24,1.0,1.0,0");
+  levels_.clear();
+  EXPECT_EQ(CompileError("[7]\nrim_sizes_front = 10737427\n"), "[7]: rim_sizes is not a number list");
+  EXPECT_EQ(CompileError("[7]\nrim_sizes_rear = -10737411\n"), "[7]: rim_sizes is not a number list");
+  EXPECT_EQ(CompileError("[7]\nrim_sizes = 1e300\n"), "[7]: rim_sizes is not a number list");
+}
+
+TEST_F(CompilerTest, BadItemIsFoundBeforeTheDatabaseIsAsked) {
+  EXPECT_EQ(CompileError("[7]\nrim_sizes = 18, nan\n"), "[7]: rim_sizes is not a number list");
+  EXPECT_EQ(CompileError("[7]\ntire_profiles_rear = inf\n"), "[7]: tire_profiles is not a number list");
+  EXPECT_EQ(CompileError("[7]\ntrack_spacings = Infinity\n"), "[7]: track_spacings is not a number list");
+  EXPECT_EQ(db_.asked(), (std::vector<std::string>(3, "SELECT Id, MediaName FROM Data_Car WHERE Id = 7")));
+}
+
+TEST_F(CompilerTest, HugeValuesThatStayRealsAreAccepted) {
+  const Plan plan = MustCompile("[7]\ntrack_spacings_front = 1e300\n");
+  EXPECT_EQ(plan.added_rows[0].values, "7001,7000,1e+300,0,1,100,0");
+}
+
+TEST_F(CompilerTest, LevelBeyondTheLevelArithmeticIsNotANumberList) {
+  ASSERT_TRUE(
+      db_.Exec("INSERT INTO List_UpgradeRimSizeFront VALUES (7500, 7, 2147483647, 0, 18, 0, 0, 1, 1, 0)"));
+  EXPECT_EQ(CompileError("[7]\nrim_sizes_front = 18\n"), "[7]: rim_sizes is not a number list");
+  ASSERT_TRUE(db_.Exec("UPDATE List_UpgradeRimSizeFront SET Level = 1e300 WHERE Id = 7500"));
+  EXPECT_EQ(CompileError("[7]\nrim_sizes_front = 18\n"), "[7]: rim_sizes is not a number list");
+}
+
+TEST_F(CompilerTest, LastLevelWithinTheArithmeticIsHandedOutOnce) {
+  ASSERT_TRUE(db_.Exec(
+      "INSERT INTO List_UpgradeCarBodyTrackSpacingRear VALUES (8100, 8000, 1.5, 0, 21474835, 0, 0)"));
+  const Plan plan = MustCompile("[8]\ntrack_spacings_rear = 1.6\n");
+  EXPECT_EQ(plan.added_rows[0].values, "21482836,8000,1.6,0,21474836,2147483600,0");
+  EXPECT_EQ(CompileError("[8]\ntrack_spacings_rear = 1.7\n"), "[8]: track_spacings is not a number list");
+  levels_.clear();
+  EXPECT_EQ(CompileError("[8]\ntrack_spacings_rear = 1.6, 1.7\n"),
+            "[8]: track_spacings is not a number list");
+}
+
+TEST_F(CompilerTest, KeysOfHandlersStillToComeFailTheFile) {
+  EXPECT_EQ(CompileError("[7]\nrim_stock = 17\nhood_options = 2\nrim_sizes = 18\n"),
+            "[7]: hood_options is not supported yet");
+  EXPECT_EQ(CompileError("[7]\nwidth_stock = 245\n"), "[7]: width_stock is not supported yet");
+  // Only after the key check, the name check and the car lookup.
+  EXPECT_EQ(CompileError("[Nope]\nhood_options = 2\n"), "[Nope]: no such car in Data_Car");
+  EXPECT_EQ(CompileError("[7]\nhood_options = 2\nbogus = 1\n"), "[7]: unknown key bogus");
+}
+
+TEST_F(CompilerTest, EveryCarKeyEitherActsOrFailsTheFile) {
+  for (const std::string& key : CarKeys()) {
+    levels_.clear();
+    Plan plan;
+    if (Compile("[7]\n" + key + " = 18\n", &plan)) {
+      EXPECT_FALSE(plan.statements.empty()) << key << " compiled to nothing";
+    } else {
+      EXPECT_EQ(error_, "[7]: " + key + " is not supported yet");
+    }
+  }
+}
+
+TEST_F(CompilerTest, SecondSectionFailingDropsTheWholeFile) {
+  Plan out;
+  out.statements.push_back("kept");
+  out.names.push_back("kept");
+  const LevelRegistry before = levels_;
+  EXPECT_FALSE(Compile("[7]\nrim_sizes_front = 18\n[8]\nrim_sizes_front = 18, x\n", &out));
+  EXPECT_EQ(error_, "[8]: rim_sizes is not a number list");
+  EXPECT_EQ(out.statements, (std::vector<PlanStatement>{"kept"}));
+  EXPECT_EQ(out.names, (std::vector<std::string>{"kept"}));
+  EXPECT_TRUE(out.undo.empty() && out.checks.empty() && out.added_rows.empty());
+  EXPECT_EQ(levels_, before);
+}
+
+TEST_F(CompilerTest, CompiledFileIsAppendedAfterWhatOutHeld) {
+  Plan out;
+  out.statements.push_back("earlier");
+  ASSERT_TRUE(Compile("[7]\ntrack_spacings_front = 1.5\n[8]\n", &out)) << error_;
+  ASSERT_EQ(out.statements.size(), 2u);
+  EXPECT_EQ(out.statements[0], "earlier");
+  EXPECT_EQ(out.names, (std::vector<std::string>{"Kestrel_GT", "Orca_Coupe"}));
+}
+
+TEST_F(CompilerTest, ParserMessageStands) {
+  EXPECT_EQ(CompileError("[7]\nrim_sizes = 18\n[x"), "line 3: bad section header");
+  EXPECT_TRUE(db_.asked().empty());
+}
+
+TEST_F(CompilerTest, EmptyOrCommentOnlyFileCompilesToNothing) {
+  EXPECT_TRUE(MustCompile("").statements.empty());
+  EXPECT_TRUE(MustCompile("; just a note\n").names.empty());
+}
+
+TEST(QueryNumberTest, FirstCellOrTheFallback) {
+  FixtureDb db;
+  ASSERT_TRUE(db.ok()) << db.error();
+  const QueryFn query = db.Query();
+  EXPECT_EQ(QueryNumber(query, "SELECT 2.5", -1.0), 2.5);
+  EXPECT_EQ(QueryNumber(query, "SELECT 7", -1.0), 7.0);
+  EXPECT_EQ(QueryNumber(query, "SELECT NULL", -1.0), -1.0);
+  EXPECT_EQ(QueryNumber(query, "SELECT 'text'", -1.0), -1.0);
+  EXPECT_EQ(QueryNumber(query, "SELECT 1 WHERE 0", -1.0), -1.0);
+  EXPECT_EQ(QueryNumber(query, "SELECT FROM nowhere", -1.0), -1.0);
+  EXPECT_EQ(QueryNumber(query, "SELECT MAX(Level) FROM List_UpgradeRimSizeRear WHERE Ordinal = 8", 0.0), 0.0);
+}
+
+TEST(NextLevelTest, AsksOncePerTableAndOwner) {
+  FixtureDb db;
+  ASSERT_TRUE(db.ok()) << db.error();
+  const QueryFn query = db.Query();
+  LevelRegistry levels;
+  const PreviousRowIds previous = {{"List_UpgradeRimSizeFront", {}}};
+  IdContext ids{levels, previous, query};
+  int32_t level = 0;
+  ASSERT_TRUE(NextLevel(ids, "List_UpgradeRimSizeFront", "Ordinal", 7, &level));
+  EXPECT_EQ(level, 4);
+  ASSERT_TRUE(NextLevel(ids, "List_UpgradeRimSizeFront", "Ordinal", 7, &level));
+  EXPECT_EQ(level, 5);
+  ASSERT_TRUE(NextLevel(ids, "List_UpgradeRimSizeRear", "Ordinal", 7, &level));
+  EXPECT_EQ(level, 3);
+  EXPECT_EQ(db.asked(),
+            (std::vector<std::string>{"SELECT MAX(Level) FROM List_UpgradeRimSizeFront WHERE Ordinal = 7",
+                                      "SELECT MAX(Level) FROM List_UpgradeRimSizeRear WHERE Ordinal = 7"}));
+  EXPECT_EQ(levels, (LevelRegistry{{"List_UpgradeRimSizeFront|7", 6}, {"List_UpgradeRimSizeRear|7", 3 + 1}}));
+}
+
+TEST(NextLevelTest, RealMaximumIsTruncated) {
+  const QueryFn query = [](const std::string&) {
+    QueryResult result;
+    result.ok = true;
+    QueryCell cell;
+    cell.kind = QueryCell::Kind::kReal;
+    cell.real = -0.5;
+    result.rows.push_back({cell});
+    return result;
+  };
+  LevelRegistry levels;
+  const PreviousRowIds previous;
+  IdContext ids{levels, previous, query};
+  int32_t level = 0;
+  ASSERT_TRUE(NextLevel(ids, "T", "CarBodyId", 9000, &level));
+  EXPECT_EQ(level, 1);
+}
+
+}  // namespace
+}  // namespace gearloft
+
+#endif
