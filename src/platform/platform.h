@@ -173,4 +173,11 @@ void FreePages(void* address, size_t size);
 // need unwinding.
 bool GuardedRun(void (*body)(void* context), void* context);
 
+// ---- Shared libraries (the simulated game loads the library as the game's mod loader would) -----------
+
+// Loads a shared library (dlopen / LoadLibraryW); null when it cannot be loaded.
+void* LoadLibraryFile(const std::string& path);
+// Address of an exported symbol of a loaded library (dlsym / GetProcAddress); null when absent.
+void* LibrarySymbol(void* library, const char* name);
+
 }  // namespace gearloft::platform
