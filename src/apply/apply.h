@@ -12,19 +12,25 @@ namespace gearloft {
 
 // Insert batching: consecutive inserts with the same head share one statement, at most 100 rows each.
 std::vector<std::string> BatchStatements(const std::vector<PlanStatement>& statements);
-// The checks as they are read back: ungrouped ones in plan order, then one COUNT(*) ... IN check per table.
+// The checks as they are read back: ungrouped ones in plan order, then one COUNT(*) ... IN check per table
+// (in table-name order) whose want is the number of distinct Ids. A check whose text equals that of a
+// later check is left out: the later change is the one the table holds.
 std::vector<ReadBackCheck> FinalChecks(const std::vector<ReadBackCheck>& checks);
 
+// Sends the batched statements through Execute, then reads the final checks back through Query. false at
+// the first statement that fails or the first check that misses, each with its log line.
 bool ApplyPlan(const Plan& plan);
 
 struct InPlaceDiff {
-  std::vector<std::string> removed;
-  std::vector<std::string> updated;
-  std::vector<ReadBackCheck> extra_checks;
-  int32_t kept = 0;
+  std::vector<std::string> removed;         // the old plan's own deletes of the rows the new one drops
+  std::vector<std::string> updated;         // UPDATEs rewriting kept rows whose contents changed
+  std::vector<ReadBackCheck> extra_checks;  // one per updated row
+  int32_t kept = 0;                         // new rows whose table and Id the old plan added too
 };
 
 InPlaceDiff DiffAddedRows(const Plan& old_plan, const Plan& new_plan);
+// Undoes the old plan's edits (not its inserts), loads the new plan reusing the old rows' Ids, deletes
+// the dropped rows and rewrites the changed ones; gives the new plan with the rewrites' checks appended.
 Plan ReapplyInPlace(const Plan& old_plan, const ScriptListing& listing);
 
 }  // namespace gearloft
