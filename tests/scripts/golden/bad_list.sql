@@ -1,0 +1,2 @@
+-- error
+[Kestrel_GT]: rim_sizes is not a number list

@@ -1,0 +1,2 @@
+-- error
+[Kestrel GT]: bad car name

@@ -1,0 +1,2 @@
+-- error
+[Nobody_Car]: no such car in Data_Car

@@ -1,0 +1,2 @@
+-- error
+[Kestrel_GT]: rim_stock is not supported yet

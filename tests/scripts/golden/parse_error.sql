@@ -1,0 +1,2 @@
+-- error
+line 4: bad section header

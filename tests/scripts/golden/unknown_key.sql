@@ -1,0 +1,2 @@
+-- error
+[Orca_Coupe]: unknown key aa_first

@@ -1,0 +1,274 @@
+// gearloft script tests: the folder listing and its order, the change test, reading script files, and
+// loading a folder into one plan with its log lines and plan file.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+
+#include "compiler/compiler.h"
+#include "fixture_db.h"
+#include "hostdb/hostdb.h"
+#include "platform/platform.h"
+#include "runtime/runtime.h"
+#include "scripts/scripts.h"
+
+namespace gearloft {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadWhole(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Lines of a text file written in text mode, whatever line end the platform gave them.
+std::vector<std::string> TextLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::vector<std::string> NamesOf(const ScriptListing& listing) {
+  std::vector<std::string> names;
+  for (const ScriptEntry& entry : listing) names.push_back(entry.name);
+  return names;
+}
+
+class LoaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() / ("gearloft-scripts-" + std::to_string(std::random_device()()));
+    ASSERT_TRUE(fs::create_directories(folder_));
+    SetWatchedFolder(folder_.string());
+    Paths paths;
+    paths.log_file = (folder_ / "gearloft.log").string();
+    paths.previous_log = paths.log_file + ".1";
+    OpenLog(paths);
+    ASSERT_TRUE(LogIsOpen());
+  }
+  void TearDown() override {
+    platform::SetRefuseHook(nullptr);
+    CloseLog();
+    SetWatchedFolder("");
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+
+  void Write(const std::string& name, const std::string& content) {
+    std::ofstream out(folder_ / name, std::ios::binary);
+    out << content;
+  }
+  // The messages logged so far, without their time and age prefix; ends logging for the test.
+  std::vector<std::string> LogMessages() {
+    CloseLog();
+    std::vector<std::string> messages;
+    for (const std::string& line : TextLines(ReadWhole(folder_ / "gearloft.log"))) {
+      const size_t end_of_prefix = line.find("s] ");
+      messages.push_back(end_of_prefix == std::string::npos ? line : line.substr(end_of_prefix + 3));
+    }
+    return messages;
+  }
+  std::vector<std::string> PlanFileLines() { return TextLines(ReadWhole(folder_ / "gearloft.plan.sql")); }
+
+  fs::path folder_;
+};
+
+TEST(CompareNamesNoCaseTest, FoldsOnlyAsciiCapitals) {
+  EXPECT_EQ(CompareNamesNoCase("Kestrel.INI", "kestrel.ini"), 0);
+  EXPECT_NE(CompareNamesNoCase("\xC3\xA9.ini", "\xC3\x89.ini"), 0);  // e acute against E acute
+  EXPECT_LT(CompareNamesNoCase("x_.ini", "xA.ini"), 0);
+  EXPECT_GT(CompareNamesNoCase("xa.ini", "x_.ini"), 0);
+}
+
+TEST(CompareNamesNoCaseTest, PrefixSortsFirst) {
+  EXPECT_LT(CompareNamesNoCase("car", "car.ini"), 0);
+  EXPECT_GT(CompareNamesNoCase("CAR.ini", "car"), 0);
+  EXPECT_EQ(CompareNamesNoCase("", ""), 0);
+}
+
+TEST(CompareNamesNoCaseTest, ComparesUtf16CodeUnits) {
+  // U+1F600 is stored as surrogates from D83D, below U+FFFD, although its UTF-8 bytes sort above.
+  EXPECT_LT(CompareNamesNoCase("\xF0\x9F\x98\x80.ini", "\xEF\xBF\xBD.ini"), 0);
+  EXPECT_GT(CompareNamesNoCase("\xEF\xBC\xA1.ini", "\xF0\x9F\x98\x80.ini"), 0);  // U+FF21 above D83D
+  // A byte that starts no UTF-8 sequence stands for U+FFFD, as the system's conversion gives it.
+  EXPECT_EQ(CompareNamesNoCase("\xFF.ini", "\xEF\xBF\xBD.ini"), 0);
+}
+
+TEST(SameListingTest, NamesCompareWithoutCaseAndStampsExactly) {
+  const ScriptListing a = {{"A.ini", 1}, {"b.ini", 2}};
+  EXPECT_TRUE(SameListing(a, {{"a.INI", 1}, {"B.ini", 2}}));
+  EXPECT_FALSE(SameListing(a, {{"A.ini", 1}, {"b.ini", 3}}));
+  EXPECT_FALSE(SameListing(a, {{"A.ini", 1}, {"c.ini", 2}}));
+  EXPECT_FALSE(SameListing(a, {{"A.ini", 1}}));
+  EXPECT_TRUE(SameListing({}, {}));
+}
+
+TEST_F(LoaderTest, ListingIsSortedWithoutCase) {
+  Write("b.ini", "");
+  Write("A.ini", "");
+  Write("c.INI", "");
+  Write("notes.txt", "");
+  EXPECT_EQ(NamesOf(ListScripts()), (std::vector<std::string>{"A.ini", "b.ini", "c.INI"}));
+}
+
+TEST_F(LoaderTest, UnderscoreSortsBeforeLetters) {
+  Write("xA.ini", "");
+  Write("x_.ini", "");
+  EXPECT_EQ(NamesOf(ListScripts()), (std::vector<std::string>{"x_.ini", "xA.ini"}));
+}
+
+TEST_F(LoaderTest, FolderNamedLikeAScriptIsNotListed) {
+  ASSERT_TRUE(fs::create_directory(folder_ / "x.ini"));
+  Write("a.ini", "");
+  EXPECT_EQ(NamesOf(ListScripts()), (std::vector<std::string>{"a.ini"}));
+}
+
+TEST_F(LoaderTest, MissingFolderGivesAnEmptyListing) {
+  SetWatchedFolder((folder_ / "absent").string());
+  EXPECT_TRUE(ListScripts().empty());
+}
+
+TEST_F(LoaderTest, StampJoinsWriteTimeAndTwiceTheSize) {
+  Write("a.ini", std::string(1000, 'x'));
+  const ScriptListing listing = ListScripts();
+  const std::vector<platform::DirEntry> entries = platform::ListFolder(folder_.string(), ".ini");
+  ASSERT_EQ(listing.size(), 1u);
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(listing[0].stamp, entries[0].write_time ^ 2000u);
+}
+
+TEST_F(LoaderTest, RewrittenScriptChangesTheListing) {
+  Write("a.ini", "[7]\n");
+  const ScriptListing before = ListScripts();
+  EXPECT_TRUE(SameListing(before, ListScripts()));
+  const fs::file_time_type written = fs::last_write_time(folder_ / "a.ini");
+  Write("a.ini", "[7]\nrim_sizes = 18\n");
+  fs::last_write_time(folder_ / "a.ini", written);  // same time: only the size tells
+  EXPECT_FALSE(SameListing(before, ListScripts()));
+}
+
+TEST_F(LoaderTest, ScriptFileIsReadAsRawBytes) {
+  const std::string bytes =
+      std::string("\xEF\xBB\xBF[7]\r\nx = 1\x1A\r\n", 15) + std::string(1, '\0') + "tail";
+  Write("raw.ini", bytes);
+  EXPECT_EQ(ReadScriptFile((folder_ / "raw.ini").string()), bytes);
+}
+
+std::atomic<int> refused_opens{0};
+
+bool RefuseLockedScript(const char* operation, const std::string& path) {
+  if (std::string(operation) != "open" || path.size() < 10 ||
+      path.compare(path.size() - 10, 10, "locked.ini") != 0) {
+    return false;
+  }
+  ++refused_opens;
+  return true;
+}
+
+TEST_F(LoaderTest, LockedScriptIsReadAsEmptyAfterFiveAttempts) {
+  Write("locked.ini", "[7]\nrim_sizes = 18\n");
+  refused_opens = 0;
+  platform::SetRefuseHook(RefuseLockedScript);
+  EXPECT_EQ(ReadScriptFile((folder_ / "locked.ini").string()), "");
+  EXPECT_EQ(refused_opens.load(), 5);
+}
+
+TEST_F(LoaderTest, LockedScriptLoadsWithNoCars) {
+  Write("locked.ini", "[7]\nrim_sizes = 18\n");
+  platform::SetRefuseHook(RefuseLockedScript);
+  const Plan plan = LoadPlan(ListScripts(), PreviousRowIds());
+  EXPECT_TRUE(plan.statements.empty());
+  EXPECT_EQ(LogMessages(), (std::vector<std::string>{"loaded locked.ini: , 0 statement(s)"}));
+  EXPECT_EQ(PlanFileLines(), (std::vector<std::string>{"-- locked.ini"}));
+}
+
+TEST_F(LoaderTest, LoadWithoutScriptsEmptiesThePlanFile) {
+  Write("gearloft.plan.sql", "-- old.ini\nDELETE FROM x;\n");
+  const Plan plan = LoadPlan(ScriptListing(), PreviousRowIds());
+  EXPECT_TRUE(plan.statements.empty());
+  EXPECT_EQ(ReadWhole(folder_ / "gearloft.plan.sql"), "");
+}
+
+TEST_F(LoaderTest, FailedScriptIsLoggedAndLeavesNoTraceInThePlanFile) {
+  Write("bad.ini", "[7]\nrim_sizes = 18\n[x\n");
+  Write("empty.ini", "; nothing yet\n");
+  const Plan plan = LoadPlan(ListScripts(), PreviousRowIds());
+  EXPECT_TRUE(plan.statements.empty());
+  EXPECT_EQ(LogMessages(),
+            (std::vector<std::string>{"ERROR bad.ini: line 3: bad section header - file skipped",
+                                      "loaded empty.ini: , 0 statement(s)"}));
+  EXPECT_EQ(PlanFileLines(), (std::vector<std::string>{"-- empty.ini"}));
+}
+
+TEST_F(LoaderTest, LoadAsksTheGameThroughTheQueryCache) {
+  // No game database is current here, so every car look-up goes unanswered.
+  SetCurrentForTest(0);
+  Write("a.ini", "[7]\n");
+  const Plan plan = LoadPlan(ListScripts(), PreviousRowIds());
+  EXPECT_TRUE(plan.statements.empty());
+  EXPECT_EQ(LogMessages(),
+            (std::vector<std::string>{"ERROR a.ini: [7]: no such car in Data_Car - file skipped"}));
+}
+
+#if defined(GEARLOFT_TEST_HAVE_SQLITE)
+
+TEST_F(LoaderTest, PlanFileHoldsTheStatementsOfEveryLoadedScript) {
+  testing::FixtureDb db;
+  ASSERT_TRUE(db.ok()) << db.error();
+  Write("b.ini", "[Kestrel_GT]\ntrack_spacings_rear = 1.6\n[8]\n");
+  Write("A.ini", "[7]\nrim_sizes_front = 18, 19\n");
+  Write("c.ini", "[7]\nbogus = 1\n");
+  const Plan plan = LoadPlanWithQuery(ListScripts(), PreviousRowIds(), db.Query());
+  EXPECT_TRUE(plan.names.empty());
+  ASSERT_EQ(plan.statements.size(), 3u);
+  EXPECT_EQ(plan.undo.size(), 3u);
+  EXPECT_EQ(plan.checks.size(), 3u);
+  EXPECT_EQ(plan.added_rows.size(), 3u);
+  EXPECT_EQ(plan.added_rows[2].table, "List_UpgradeCarBodyTrackSpacingRear");
+
+  const std::vector<std::string> messages = LogMessages();
+  EXPECT_EQ(messages, (std::vector<std::string>{"loaded A.ini: Kestrel_GT, 2 statement(s)",
+                                                "loaded b.ini: Kestrel_GT, Orca_Coupe, 1 statement(s)",
+                                                "ERROR c.ini: [7]: unknown key bogus - file skipped"}));
+  const std::vector<std::string> lines = PlanFileLines();
+  EXPECT_EQ(lines, (std::vector<std::string>{"-- A.ini", plan.statements[0] + ";", plan.statements[1] + ";",
+                                             "-- b.ini", plan.statements[2] + ";"}));
+  // The plan file shows as many statements as the "loaded" lines count.
+  size_t logged = 0;
+  for (const std::string& message : messages) {
+    const size_t count_at = message.rfind(", ");
+    if (message.rfind("loaded ", 0) == 0) logged += std::stoul(message.substr(count_at + 2));
+  }
+  size_t statement_lines = 0;
+  for (const std::string& line : lines) statement_lines += line.rfind("-- ", 0) == 0 ? 0 : 1;
+  EXPECT_EQ(statement_lines, logged);
+}
+
+TEST_F(LoaderTest, FailedScriptReleasesItsLevelsToTheNext) {
+  testing::FixtureDb db;
+  ASSERT_TRUE(db.ok()) << db.error();
+  Write("a.ini", "[7]\nrim_sizes_front = 18, 19\n[Nope]\n");
+  Write("b.ini", "[7]\nrim_sizes_front = 20, 21\n");
+  Write("c.ini", "[7]\nrim_sizes_front = 22\n");
+  const Plan plan = LoadPlanWithQuery(ListScripts(), PreviousRowIds(), db.Query());
+  ASSERT_EQ(plan.added_rows.size(), 3u);
+  EXPECT_EQ(plan.added_rows[0].values, "7004,7,4,0,20,2400,4.08,1.0,1.0,0");
+  EXPECT_EQ(plan.added_rows[1].id, 7005);
+  EXPECT_EQ(plan.added_rows[2].values, "7006,7,6,0,22,2800,6.8,1.0,1.0,0");
+  EXPECT_EQ(LogMessages()[0], "ERROR a.ini: [Nope]: no such car in Data_Car - file skipped");
+}
+
+#endif
+
+}  // namespace
+}  // namespace gearloft
