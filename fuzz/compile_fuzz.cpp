@@ -1,0 +1,180 @@
+// gearloft fuzz target: the car-script parser and compiler on arbitrary bytes, answered from the
+// simulated game's fixture database. Every statement, undo statement and read-back check a file compiles
+// to must prepare as exactly one SQL statement, with nothing left over, that names only the game's tables.
+#include <sqlite3.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <string>
+
+#include "compiler/compiler.h"
+#include "devhost/fixture.h"
+
+namespace {
+
+using gearloft::CompileCarScript;
+using gearloft::LevelRegistry;
+using gearloft::Plan;
+using gearloft::PlanStatement;
+using gearloft::PreviousRowIds;
+using gearloft::QueryCell;
+using gearloft::QueryFn;
+using gearloft::QueryResult;
+
+const std::set<std::string>& GameTables() {
+  static const std::set<std::string>& tables =
+      *new std::set<std::string>{"Data_Car",
+                                 "List_UpgradeRimSizeFront",
+                                 "List_UpgradeRimSizeRear",
+                                 "List_UpgradeCarBodyTireAspectRatioFront",
+                                 "List_UpgradeCarBodyTireAspectRatioRear",
+                                 "List_UpgradeCarBodyTrackSpacingFront",
+                                 "List_UpgradeCarBodyTrackSpacingRear",
+                                 "List_UpgradeCarBodyTireWidthFront",
+                                 "List_UpgradeCarBodyTireWidthRear",
+                                 "List_UpgradeSpringDamper",
+                                 "List_SpringDamperPhysics",
+                                 "List_UpgradeTireCompound",
+                                 "List_UpgradeCarBodyHood"};
+  return tables;
+}
+
+[[noreturn]] void Fail(const char* what, const std::string& sql) {
+  std::fprintf(stderr, "%s: %s\n", what, sql.c_str());
+  std::abort();
+}
+
+sqlite3* FixtureDatabase() {
+  static sqlite3* const db = [] {
+    sqlite3* opened = nullptr;
+    std::string error;
+    if (sqlite3_open(":memory:", &opened) != SQLITE_OK ||
+        !gearloft::devhost::CreateFixture(opened, gearloft::devhost::FixtureOptions(), &error)) {
+      Fail("cannot build the fixture database", error);
+    }
+    // The compiler only reads; nothing a run does may change what the next run sees.
+    sqlite3_exec(opened, "PRAGMA query_only = 1", nullptr, nullptr, nullptr);
+    return opened;
+  }();
+  return db;
+}
+
+// Refuses, at prepare time, any statement that touches a table outside the game's.
+int OnlyGameTables(void* foreign, int action, const char* first, const char*, const char*, const char*) {
+  switch (action) {
+    case SQLITE_READ:
+    case SQLITE_INSERT:
+    case SQLITE_UPDATE:
+    case SQLITE_DELETE:
+      if (first == nullptr || GameTables().count(first) == 0) {
+        *static_cast<bool*>(foreign) = true;
+        return SQLITE_DENY;
+      }
+      return SQLITE_OK;
+    case SQLITE_SELECT:
+    case SQLITE_FUNCTION:
+      return SQLITE_OK;
+    default:
+      *static_cast<bool*>(foreign) = true;
+      return SQLITE_DENY;
+  }
+}
+
+// Prepares `sql` as one statement over the game's tables, or aborts saying why.
+sqlite3_stmt* PrepareOne(const std::string& sql) {
+  sqlite3* db = FixtureDatabase();
+  bool foreign = false;
+  sqlite3_set_authorizer(db, OnlyGameTables, &foreign);
+  sqlite3_stmt* statement = nullptr;
+  const char* tail = nullptr;
+  const int status = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement, &tail);
+  sqlite3_set_authorizer(db, nullptr, nullptr);
+  if (foreign) Fail("statement names something outside the game's tables", sql);
+  if (status != SQLITE_OK || statement == nullptr) Fail(sqlite3_errmsg(db), sql);
+  if (tail != sql.c_str() + sql.size()) Fail("statement leaves text over", sql);
+  return statement;
+}
+
+void CheckStatement(const std::string& sql, bool check) {
+  if (check ? sql.rfind("SELECT ", 0) != 0
+            : sql.rfind("UPDATE ", 0) != 0 && sql.rfind("INSERT OR IGNORE INTO ", 0) != 0 &&
+                  sql.rfind("DELETE FROM ", 0) != 0) {
+    Fail("statement begins with the wrong words", sql);
+  }
+  sqlite3_finalize(PrepareOne(sql));
+}
+
+// The compiler's own look-ups must be sound SQL too; they are answered from the fixture.
+QueryResult Answer(const std::string& sql) {
+  sqlite3_stmt* statement = PrepareOne(sql);
+  QueryResult result;
+  const int columns = sqlite3_column_count(statement);
+  int step = SQLITE_ROW;
+  while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+    std::vector<QueryCell> row(static_cast<size_t>(columns));
+    for (int i = 0; i < columns; ++i) {
+      QueryCell& cell = row[static_cast<size_t>(i)];
+      switch (sqlite3_column_type(statement, i)) {
+        case SQLITE_INTEGER:
+          cell.kind = QueryCell::Kind::kInteger;
+          cell.integer = sqlite3_column_int64(statement, i);
+          break;
+        case SQLITE_FLOAT:
+          cell.kind = QueryCell::Kind::kReal;
+          cell.real = sqlite3_column_double(statement, i);
+          break;
+        case SQLITE_TEXT:
+          cell.kind = QueryCell::Kind::kText;
+          cell.text = reinterpret_cast<const char*>(sqlite3_column_text(statement, i));
+          break;
+        default:
+          break;
+      }
+    }
+    result.rows.push_back(row);
+  }
+  sqlite3_finalize(statement);
+  result.ok = step == SQLITE_DONE;
+  return result;
+}
+
+void CheckPlan(const Plan& plan) {
+  if (plan.statements.size() != plan.undo.size() || plan.statements.size() != plan.checks.size()) {
+    Fail("statement, undo and check lists differ in length", std::to_string(plan.statements.size()));
+  }
+  for (const PlanStatement& statement : plan.statements) CheckStatement(statement, false);
+  for (const PlanStatement& statement : plan.undo) CheckStatement(statement, false);
+  for (const gearloft::ReadBackCheck& check : plan.checks) CheckStatement(check.sql, true);
+  for (const gearloft::AddedRow& row : plan.added_rows) {
+    if (GameTables().count(row.table) == 0) Fail("row added outside the game's tables", row.table);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string content(reinterpret_cast<const char*>(data), size);
+  const QueryFn query = Answer;
+  LevelRegistry levels;
+  Plan plan;
+  std::string error;
+  if (!CompileCarScript(content, query, levels, &plan, &error, PreviousRowIds())) {
+    if (!plan.statements.empty() || !plan.names.empty() || !plan.added_rows.empty()) {
+      Fail("a failed file left something in the plan", error);
+    }
+    if (error.rfind("line ", 0) != 0 && error.rfind("[", 0) != 0) Fail("message without its prefix", error);
+    return 0;
+  }
+  CheckPlan(plan);
+  // Compiled again as a re-apply would: the applied rows are left out of the Level maximum.
+  LevelRegistry again_levels;
+  Plan again;
+  if (!CompileCarScript(content, query, again_levels, &again, &error, gearloft::PreviousRowIdsOf(plan))) {
+    Fail("a file that compiled once fails as a re-apply", error);
+  }
+  if (again.statements != plan.statements) Fail("a re-apply hands out other rows", content);
+  return 0;
+}
