@@ -1,5 +1,5 @@
 // gearloft platform layer, Windows: executable path, INI integers, file operations, folder listing,
-// environment and the UTF-8 <-> UTF-16 edge. Everything above this file speaks UTF-8.
+// environment and UTF-16 text. Everything above this file speaks UTF-8.
 #include <windows.h>
 
 #include <io.h>
@@ -10,9 +10,13 @@
 #include <atomic>
 
 #include "platform/platform.h"
+#include "platform/win32/wide.h"
 
 namespace gearloft::platform {
 namespace {
+
+using win32::FromWide;
+using win32::ToWide;
 
 // Set by tests while the code under test may run on other threads.
 std::atomic<RefuseHook> refuse_hook{nullptr};
@@ -20,26 +24,6 @@ std::atomic<RefuseHook> refuse_hook{nullptr};
 bool Refused(const char* operation, const std::string& path) {
   const RefuseHook hook = refuse_hook.load();
   return hook != nullptr && hook(operation, path);
-}
-
-std::wstring ToWide(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  const int length = static_cast<int>(text.size());
-  const int needed = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
-  if (needed <= 0) return std::wstring();
-  std::wstring wide(static_cast<size_t>(needed), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), length, &wide[0], needed);
-  return wide;
-}
-
-std::string FromWide(const wchar_t* text, size_t length) {
-  if (length == 0) return std::string();
-  const int wide_length = static_cast<int>(length);
-  const int needed = WideCharToMultiByte(CP_UTF8, 0, text, wide_length, nullptr, 0, nullptr, nullptr);
-  if (needed <= 0) return std::string();
-  std::string narrow(static_cast<size_t>(needed), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, wide_length, &narrow[0], needed, nullptr, nullptr);
-  return narrow;
 }
 
 bool EndsWithIgnoringAsciiCase(const std::string& text, const std::string& suffix) {
