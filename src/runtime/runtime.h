@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -15,11 +16,11 @@ constexpr const char* kVersion = "0.1.0";
 // ---- Settings and paths -----------------------------------------------------------------------------
 
 struct Settings {
-  int32_t garage_lod = 1;        // any value but 0 runs the garage LOD fix at start-up
-  int32_t first_call_age = 60;   // seconds of process age before the first database call
-  int32_t boot_until = 150;      // seconds of process age until which a sent plan is re-sent
-  int32_t resend = 5;            // seconds between probes, between boot re-sends, and after a miss
-  int32_t poll_ms = 2000;        // milliseconds between loop passes
+  int32_t garage_lod = 1;       // any value but 0 runs the garage LOD fix at start-up
+  int32_t first_call_age = 60;  // seconds of process age before the first database call
+  int32_t boot_until = 150;     // seconds of process age until which a sent plan is re-sent
+  int32_t resend = 5;           // seconds between probes, between boot re-sends, and after a miss
+  int32_t poll_ms = 2000;       // milliseconds between loop passes
 };
 
 // The folder of an executable path: everything before its last "\" or "/"; the whole path without one.
@@ -47,15 +48,19 @@ void SetWatchedFolder(const std::string& folder);
 // ---- Log --------------------------------------------------------------------------------------------
 
 // Moves the log to the previous log (ignoring failure) and opens a fresh one that others may read but
-// not write. Logging stays off when it cannot be opened.
+// not write. Logging stays off when it cannot be opened. The worker opens it once; a test that opens it
+// again has the earlier stream closed first.
 void OpenLog(const Paths& paths);
 bool LogIsOpen();
 // Test seam: closes the log so a test can open another one.
 void CloseLog();
 
 // "%02d:%02d:%02d [%4.0fs] " + message + newline, flushed at once.
+// MinGW's C++ runtime formats with its own C99 printf ("%zu", "%llu"), so the check follows that one.
 void LogLine(const char* format, ...)
-#if defined(__GNUC__)
+#if defined(__MINGW_PRINTF_FORMAT)
+    __attribute__((format(__MINGW_PRINTF_FORMAT, 1, 2)))
+#elif defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
@@ -94,11 +99,16 @@ WorkerDeps DefaultWorkerDeps();
 // Number of plan loads so far; read by ApplyPlan for its generation comment.
 extern std::atomic<int32_t> PlanGeneration;
 
+// The worker's start-up up to the loop, with no thread started: reads garage_lod and runs
+// deps.fix_garage_lod unless it is 0, works out and creates the watched folder, opens the log, reads the
+// timing settings, writes the banner and then the garage message. Gives the settings read.
+Settings PrepareWorker(const std::string& executable_path, const WorkerDeps& deps);
+
 // The start-up sequence after paths, settings and log (signature wait, age wait, watchdog) and then
 // the main loop. Returns only after RequestWorkerStop.
 void RunWorker(const Settings& settings, const WorkerDeps& deps);
 
-// Thread entry of the real worker: paths, settings, garage fix, log, banner, then RunWorker.
+// Thread entry of the real worker: PrepareWorker on the game's executable, then RunWorker.
 void WorkerMain(void* unused);
 
 // Asks the worker loop and the watchdog to return at their next check. The DLL itself never calls it;
@@ -118,7 +128,10 @@ CallMarker& TheCallMarker();
 // One check of the watchdog: reports a call that has run for more than 10 s, once per start tick.
 // `last_reported` is the watchdog's own state.
 void WatchdogCheck(const CallMarker& marker, uint64_t now_ms, uint64_t* last_reported);
-// Thread entry: WatchdogCheck every 5000 ms until RequestWorkerStop.
+// WatchdogCheck on `marker` every 5000 ms of `sleep_ms` until RequestWorkerStop.
+void RunWatchdog(const CallMarker& marker, const std::function<uint64_t()>& tick_ms,
+                 const std::function<void(uint32_t)>& sleep_ms);
+// Thread entry: RunWatchdog on TheCallMarker with the real clock.
 void WatchdogMain(void* unused);
 
 }  // namespace gearloft
