@@ -29,8 +29,9 @@ std::string ExecutablePath();
 
 // The integer of `key` in `[section]` of an INI file, with the Windows profile reader's rules: section
 // and key match without regard to ASCII case, blanks around key and value are ignored, the value's
-// leading decimal digits with an optional sign are taken; `default_value` when the file, section or key
-// is missing or the value starts with no digit.
+// leading decimal digits with an optional sign are taken ("0x", "0o", "0b" switch the base, the sum
+// wraps at 32 bits); `default_value` when the file, section or key is missing or the value is empty.
+// A value that is there but starts with no digit ("abc") gives 0, as on Windows.
 int ReadIniInt(const std::string& file, const std::string& section, const std::string& key,
                int default_value);
 
