@@ -1,7 +1,10 @@
 // gearloft runtime tests: the executable folder, the file paths and the settings file.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
 #include <string>
+#include <utility>
 
 #include "platform/platform.h"
 #include "runtime/runtime.h"
@@ -43,29 +46,38 @@ TEST(PathsFor, EveryFileSitsUnderTheScriptsFolderBesideTheExecutable) {
   EXPECT_EQ(paths.plan_file, "base" + s + "scripts" + s + "tunebay" + s + "gearloft.plan.sql");
 }
 
-TEST(SettingsFile, PollOnlyGivesDefaultsForEverythingElse) {
+// The four timing settings in the order they are read, for one comparison.
+std::array<int32_t, 4> Timing(const Settings& settings) {
+  return {settings.first_call_age, settings.boot_until, settings.resend, settings.poll_ms};
+}
+
+// The timing settings read from `content` over the defaults, and garage_lod.
+std::pair<std::array<int32_t, 4>, int32_t> ReadFrom(const std::string& content) {
   GameFolder folder;
-  folder.WriteSettings("[gearloft]\npoll_ms = 500\n");
+  folder.WriteSettings(content);
   Settings settings;
   ReadTimingSettings(folder.paths().settings_file, &settings);
-  EXPECT_EQ(settings.first_call_age, 60);
-  EXPECT_EQ(settings.boot_until, 150);
-  EXPECT_EQ(settings.resend, 5);
-  EXPECT_EQ(settings.poll_ms, 500);
-  EXPECT_EQ(ReadGarageLod(folder.paths().settings_file), 1);
+  return {Timing(settings), ReadGarageLod(folder.paths().settings_file)};
+}
+
+TEST(SettingsFile, PollOnlyGivesDefaultsForEverythingElse) {
+  const auto [timing, garage_lod] = ReadFrom("[gearloft]\npoll_ms = 500\n");
+  EXPECT_EQ(timing, (std::array<int32_t, 4>{60, 150, 5, 500}));
+  EXPECT_EQ(garage_lod, 1);
 }
 
 TEST(SettingsFile, EveryKeyIsReadWhateverItsCase) {
-  GameFolder folder;
-  folder.WriteSettings(
-      "[GearLoft]\nGarage_LOD = 0\nfirst_call_age = 7\nBoot_Until = 8\nRESEND = 9\npoll_ms = 10\n");
-  Settings settings;
-  ReadTimingSettings(folder.paths().settings_file, &settings);
-  EXPECT_EQ(settings.first_call_age, 7);
-  EXPECT_EQ(settings.boot_until, 8);
-  EXPECT_EQ(settings.resend, 9);
-  EXPECT_EQ(settings.poll_ms, 10);
-  EXPECT_EQ(ReadGarageLod(folder.paths().settings_file), 0);
+  const auto [timing, garage_lod] =
+      ReadFrom("[GearLoft]\nGarage_LOD = 0\nfirst_call_age = 7\nBoot_Until = 8\nRESEND = 9\npoll_ms = 10\n");
+  EXPECT_EQ(timing, (std::array<int32_t, 4>{7, 8, 9, 10}));
+  EXPECT_EQ(garage_lod, 0);
+}
+
+TEST(SettingsFile, KeysOfAnotherSectionAreIgnored) {
+  const auto [timing, garage_lod] =
+      ReadFrom("[other]\ngarage_lod = 0\nresend = 1\n[gearloft]\nboot_until = 200\n");
+  EXPECT_EQ(timing, (std::array<int32_t, 4>{60, 200, 5, 2000}));
+  EXPECT_EQ(garage_lod, 1);
 }
 
 TEST(SettingsFile, MissingFileKeepsTheValuesInForce) {
@@ -76,20 +88,7 @@ TEST(SettingsFile, MissingFileKeepsTheValuesInForce) {
   settings.resend = 3;
   settings.poll_ms = 4;
   ReadTimingSettings(folder.paths().settings_file, &settings);
-  EXPECT_EQ(settings.first_call_age, 1);
-  EXPECT_EQ(settings.boot_until, 2);
-  EXPECT_EQ(settings.resend, 3);
-  EXPECT_EQ(settings.poll_ms, 4);
-  EXPECT_EQ(ReadGarageLod(folder.paths().settings_file), 1);
-}
-
-TEST(SettingsFile, KeysOfAnotherSectionAreIgnored) {
-  GameFolder folder;
-  folder.WriteSettings("[other]\ngarage_lod = 0\nresend = 1\n[gearloft]\nboot_until = 200\n");
-  Settings settings;
-  ReadTimingSettings(folder.paths().settings_file, &settings);
-  EXPECT_EQ(settings.resend, 5);
-  EXPECT_EQ(settings.boot_until, 200);
+  EXPECT_EQ(Timing(settings), (std::array<int32_t, 4>{1, 2, 3, 4}));
   EXPECT_EQ(ReadGarageLod(folder.paths().settings_file), 1);
 }
 
