@@ -30,14 +30,33 @@ std::vector<int> ParsePattern(const std::string& text);
 const std::vector<std::string>& SignaturePatterns();
 
 // Matches of `pattern` in [start, start + length), at most `max_matches`, as offsets from start.
-size_t FindPattern(const uint8_t* start, size_t length, const std::vector<int>& pattern,
-                   size_t max_matches, size_t* offsets);
+// Matches may overlap; a pattern whose first position is a wildcard matches nothing.
+size_t FindPattern(const uint8_t* start, size_t length, const std::vector<int>& pattern, size_t max_matches,
+                   size_t* offsets);
+// FindPattern under the fault guard: a fault ends the search and the matches recorded so far count.
+size_t FindPatternGuarded(const uint8_t* start, size_t length, const std::vector<int>& pattern,
+                          size_t max_matches, size_t* offsets);
 
+// One pass over the main executable: true when it found at least one candidate global and replaced
+// the candidate list with them; false leaves the list as it was.
 bool ScanForCandidates();
 std::vector<uintptr_t> Candidates();
 
+// The region walk of one pass over [begin, end) for one parsed pattern: committed, readable and
+// executable regions only, in chunks of 32 MiB + 64 bytes every 32 MiB. Appends each global a match
+// loads that lies inside [begin, end) and is not in `globals` yet. ScanForCandidates runs it on the
+// executable's range; tests run it on pages they map themselves.
+void ScanRange(uintptr_t begin, uintptr_t end, const std::vector<int>& pattern,
+               std::vector<uintptr_t>* globals);
+constexpr uintptr_t kScanChunkStep = 0x2000000;    // 32 MiB between chunk starts
+constexpr uintptr_t kScanChunkLength = 0x2000040;  // + 64 bytes so a straddling call site is seen
+constexpr size_t kMaxMatchesPerChunk = 32;
+
 // ---- Query calls and result rows --------------------------------------------------------------------
 
+// One guarded call of the object held by `global` (callers hold the bridge mutex). False when the
+// global, object or table cannot be read or is 0, the method is not executable, or the call faulted.
+// `result_slot` (may be null) receives the host result address, possibly 0.
 bool CallExecuteQuery(uintptr_t global, const char* sql, uintptr_t* result_slot);
 // Copies a host result object into a QueryResult (bounded: < 4096 columns, < 1,000,000 rows,
 // strings up to 1 MiB).
@@ -56,9 +75,14 @@ void ClearCurrent();
 size_t CandidateCount();
 bool HasCurrent();
 
-// Test seams: replace the candidate list, set the current object, empty the query cache.
+constexpr const char* kProbeSql = "SELECT COUNT(*) FROM List_UpgradeRimSizeFront";
+
+// Test seams: replace the candidate list, set the current object, empty the query cache, and watch
+// every chunk the region walk searches (null stops watching).
 void SetCandidatesForTest(const std::vector<uintptr_t>& candidates);
 void SetCurrentForTest(uintptr_t global);
 void ResetQueryCacheForTest();
+using ChunkObserver = void (*)(uintptr_t begin, uintptr_t end);
+void SetChunkObserverForTest(ChunkObserver observer);
 
 }  // namespace gearloft
