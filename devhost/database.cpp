@@ -1,0 +1,237 @@
+// gearloft simulated game: the CDatabase object. ExecuteQuery runs exactly the SQL it is sent on SQLite
+// and answers in the game's result layout, misbehaving on demand through the knobs.
+#include <sqlite3.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#include "devhost/devhost.h"
+#include "devhost/host_layout.h"
+#include "platform/platform.h"
+
+namespace gearloft::devhost {
+
+struct DatabaseState {
+  sqlite3* connection = nullptr;
+  bool owns_connection = false;
+  std::atomic<uint64_t> calls{0};
+  // Serialises SQLite work, the knobs and the result store: the game's own thread and the worker
+  // thread call the same object.
+  std::mutex mutex;
+  Knobs knobs;
+  bool blocked = false;
+  // Each thread's last result stays alive until that thread's next call, so a caller can copy it.
+  std::map<std::thread::id, std::unique_ptr<BuiltResult>> results;
+};
+
+struct Database {
+  const HostVtable* vtable;  // first, as in every object of the game's classes
+  DatabaseState* state;
+};
+
+namespace {
+
+constexpr uint8_t kTagBlob = 5;  // the game has no blob cells; any unknown tag reads as NULL
+constexpr size_t kOversizeColumns = 4096;
+constexpr size_t kOversizeRows = 1000000;
+
+enum class Fault { kNone, kAccessViolation, kThrow };
+
+// What one call must do besides running its SQL; plain data, so a fault raised afterwards leaves
+// nothing to unwind.
+struct Decision {
+  uint32_t block_seconds;
+  Fault fault;
+  bool oversize;
+  Oversize oversize_kind;
+  bool huge_text;
+  bool ignore_writes;
+};
+
+bool Matches(const std::string& pattern, const char* sql) {
+  return !pattern.empty() && std::string(sql).find(pattern) != std::string::npos;
+}
+
+Decision Decide(DatabaseState* state, const char* sql) {
+  std::lock_guard<std::mutex> lock(state->mutex);
+  const Knobs& knobs = state->knobs;
+  Decision decision{0, Fault::kNone, false, knobs.oversize, false, knobs.ignore_writes};
+  if (knobs.block_seconds != 0 && !state->blocked &&
+      (knobs.block_on.empty() || Matches(knobs.block_on, sql))) {
+    state->blocked = true;
+    decision.block_seconds = knobs.block_seconds;
+  }
+  if (Matches(knobs.fault_on, sql)) {
+    decision.fault = knobs.fault_kind == FaultKind::kThrow ? Fault::kThrow : Fault::kAccessViolation;
+  }
+  decision.oversize = Matches(knobs.oversize_on, sql);
+  decision.huge_text = Matches(knobs.huge_text_on, sql);
+  return decision;
+}
+
+// A page that can never be written; the game's crash is a store into it.
+volatile uint8_t* UnwritablePage() {
+  static volatile uint8_t* const page =
+      static_cast<volatile uint8_t*>(platform::AllocatePages(platform::PageSize(), platform::kPageReadOnly));
+  return page;
+}
+
+HostValue ColumnValue(sqlite3_stmt* statement, int column, bool huge_text) {
+  switch (sqlite3_column_type(statement, column)) {
+    case SQLITE_INTEGER:
+      return IntegerValue(sqlite3_column_int64(statement, column));
+    case SQLITE_FLOAT:
+      return RealValue(sqlite3_column_double(statement, column));
+    case SQLITE_TEXT: {
+      const unsigned char* text = sqlite3_column_text(statement, column);
+      HostValue value = TextValue(std::string(reinterpret_cast<const char*>(text),
+                                              static_cast<size_t>(sqlite3_column_bytes(statement, column))));
+      if (huge_text) value.claimed_length = kHugeTextLength;
+      return value;
+    }
+    case SQLITE_BLOB:
+      return NullValue(kTagBlob);
+    default:
+      return NullValue();
+  }
+}
+
+// Runs every statement of `sql` in turn; the answer is the last one that has columns. Null when
+// SQLite refuses a statement: the game then leaves the result slot empty.
+std::unique_ptr<BuiltResult> RunSql(DatabaseState* state, const char* sql, const Decision& decision) {
+  if (decision.oversize) {
+    return decision.oversize_kind == Oversize::kColumns ? BuildWideOrLongResult(kOversizeColumns, 0)
+                                                        : BuildWideOrLongResult(1, kOversizeRows);
+  }
+  std::vector<std::string> columns;
+  std::vector<std::vector<HostValue>> rows;
+  const char* next = sql;
+  while (*next != '\0') {
+    sqlite3_stmt* statement = nullptr;
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(state->connection, next, -1, &statement, &tail) != SQLITE_OK) return nullptr;
+    const bool advanced = tail != nullptr && tail != next;
+    next = advanced ? tail : next + std::char_traits<char>::length(next);
+    if (statement == nullptr) continue;  // only blanks or a comment were left
+    if (decision.ignore_writes && !sqlite3_stmt_readonly(statement)) {
+      sqlite3_finalize(statement);
+      continue;
+    }
+    const int width = sqlite3_column_count(statement);
+    if (width > 0) {
+      columns.clear();
+      rows.clear();
+      for (int j = 0; j < width; ++j) columns.push_back(sqlite3_column_name(statement, j));
+    }
+    int step = SQLITE_ROW;
+    while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+      std::vector<HostValue> row;
+      for (int j = 0; j < width; ++j) row.push_back(ColumnValue(statement, j, decision.huge_text));
+      rows.push_back(std::move(row));
+    }
+    sqlite3_finalize(statement);
+    if (step != SQLITE_DONE) return nullptr;
+  }
+  return BuildHostResult(columns, rows);
+}
+
+void* Answer(DatabaseState* state, void** result_slot, const char* sql, const Decision& decision) {
+  std::lock_guard<std::mutex> lock(state->mutex);
+  std::unique_ptr<BuiltResult>& kept = state->results[std::this_thread::get_id()];
+  kept = RunSql(state, sql, decision);
+  void* answer = kept ? static_cast<void*>(&kept->host) : nullptr;
+  if (result_slot != nullptr) *result_slot = answer;
+  return answer;
+}
+
+void* GEARLOFT_HOSTCALL ExecuteQuery(void* self, void** result_slot, const char* sql) {
+  DatabaseState* state = static_cast<Database*>(self)->state;
+  state->calls.fetch_add(1);
+  const Decision decision = Decide(state, sql);
+  if (decision.block_seconds != 0) platform::SleepMs(decision.block_seconds * 1000);
+  if (decision.fault == Fault::kAccessViolation) *UnwritablePage() = 1;
+  if (decision.fault == Fault::kThrow) throw std::runtime_error("CDatabase::ExecuteQuery failed");
+  return Answer(state, result_slot, sql, decision);
+}
+
+const HostVtable kVtable = {{}, &ExecuteQuery};
+
+}  // namespace
+
+Database* WrapDatabase(sqlite3* connection) {
+  DatabaseState* state = new DatabaseState;
+  state->connection = connection;
+  return new Database{&kVtable, state};
+}
+
+Database* OpenDatabase(const std::string& path, const FixtureOptions& fixture, std::string* error) {
+  sqlite3* connection = nullptr;
+  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
+  if (sqlite3_open_v2(path.c_str(), &connection, flags, nullptr) != SQLITE_OK) {
+    *error = "cannot open " + path + ": " + (connection ? sqlite3_errmsg(connection) : "out of memory");
+    sqlite3_close(connection);
+    return nullptr;
+  }
+  sqlite3_stmt* statement = nullptr;
+  int tables = -1;
+  if (sqlite3_prepare_v2(connection, "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table'", -1,
+                         &statement, nullptr) == SQLITE_OK &&
+      sqlite3_step(statement) == SQLITE_ROW) {
+    tables = sqlite3_column_int(statement, 0);
+  }
+  sqlite3_finalize(statement);
+  if (tables < 0) {
+    *error = path + " is not a database: " + sqlite3_errmsg(connection);
+    sqlite3_close(connection);
+    return nullptr;
+  }
+  if (tables == 0 && !CreateFixture(connection, fixture, error)) {
+    sqlite3_close(connection);
+    return nullptr;
+  }
+  Database* database = WrapDatabase(connection);
+  database->state->owns_connection = true;
+  return database;
+}
+
+void CloseDatabase(Database* database) {
+  if (database == nullptr) return;
+  if (database->state->owns_connection) sqlite3_close(database->state->connection);
+  delete database->state;
+  delete database;
+}
+
+void SetKnobs(Database* database, const Knobs& knobs) {
+  std::lock_guard<std::mutex> lock(database->state->mutex);
+  database->state->knobs = knobs;
+  database->state->blocked = false;
+}
+
+uint64_t CallCount(const Database* database) {
+  return database->state->calls.load();
+}
+
+sqlite3* Connection(Database* database) {
+  return database->state->connection;
+}
+
+bool SetProbeTableEmpty(Database* database, bool empty, std::string* error) {
+  std::lock_guard<std::mutex> lock(database->state->mutex);
+  // A temporary table of the same name hides the real one from every unqualified statement.
+  const char* sql = empty ? "CREATE TEMP TABLE IF NOT EXISTS List_UpgradeRimSizeFront AS "
+                            "SELECT * FROM main.List_UpgradeRimSizeFront WHERE 0"
+                          : "DROP TABLE IF EXISTS temp.List_UpgradeRimSizeFront";
+  char* message = nullptr;
+  if (sqlite3_exec(database->state->connection, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+    *error = std::string("cannot ") + (empty ? "empty" : "restore") +
+             " List_UpgradeRimSizeFront: " + (message ? message : "unknown error");
+    sqlite3_free(message);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace gearloft::devhost

@@ -1,0 +1,81 @@
+// gearloft simulated game: a CDatabase over SQLite that answers in the game's layout, the game's global
+// holding it and the game's own ExecuteQuery call site. Used by gearloft-devhost and by in-process tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "devhost/fixture.h"
+
+struct sqlite3;
+
+namespace gearloft::devhost {
+
+// ---- The database object ----------------------------------------------------------------------------
+
+enum class FaultKind {
+  kAccessViolation,  // a write to a page that cannot be written, as a crashing game would do
+  kThrow,            // a C++ exception thrown out of ExecuteQuery
+};
+
+enum class Oversize {
+  kColumns,  // 4096 column entries
+  kRows,     // 1,000,000 row entries
+};
+
+// Misbehaviour on demand. A statement "matches" a text when it contains it.
+struct Knobs {
+  std::string fault_on;  // matching statements fault inside ExecuteQuery ("" = never)
+  FaultKind fault_kind = FaultKind::kAccessViolation;
+  std::string block_on;        // the first matching statement ("" = the first of all) sleeps first
+  uint32_t block_seconds = 0;  // 0 = never block
+  std::string oversize_on;     // matching statements answer an oversized result instead of running
+  Oversize oversize = Oversize::kColumns;
+  std::string huge_text_on;    // text cells of matching statements claim 2 MiB
+  bool ignore_writes = false;  // statements that would change the database run as if they did nothing
+};
+
+constexpr uint64_t kHugeTextLength = 2 * 1024 * 1024;
+
+// The game's object. Its first member is the virtual table, whose entry at byte 0x48 is ExecuteQuery.
+struct Database;
+
+// A database object over the SQLite file `path` (":memory:" for a private one). A database without
+// any table gets the fixture first. Null and `error` on failure.
+Database* OpenDatabase(const std::string& path, const FixtureOptions& fixture, std::string* error);
+// A database object over a connection the caller keeps open (and closes after CloseDatabase).
+Database* WrapDatabase(sqlite3* connection);
+// Frees the object and, when OpenDatabase opened it, its connection. Nothing may call it afterwards.
+void CloseDatabase(Database* database);
+
+void SetKnobs(Database* database, const Knobs& knobs);
+// Number of ExecuteQuery calls the object has received, from every thread.
+uint64_t CallCount(const Database* database);
+sqlite3* Connection(Database* database);
+// While empty, List_UpgradeRimSizeFront reads as a table without rows (the game has not loaded it yet).
+bool SetProbeTableEmpty(Database* database, bool empty, std::string* error);
+
+// ---- The game's global and its call sites -----------------------------------------------------------
+
+// Sets the game's CDatabase global (null empties it).
+void SetGameDatabase(Database* database);
+// Addresses of the global and of the second global, which nothing ever fills.
+uintptr_t GameGlobalAddress();
+uintptr_t SecondGlobalAddress();
+
+enum class CodeHide {
+  kNotExecutable,  // the call site's page is readable but not executable
+  kScrambled,      // the call site's bytes are scrambled, as packed code is before it is unpacked
+};
+// Hides the game's call site from a scan until RevealCallSite; false when the page cannot be changed.
+bool HideCallSite(CodeHide how);
+bool RevealCallSite();
+bool CallSiteHidden();
+// The second call site (loading the second global) is executable unless disabled here.
+bool SetSecondCallSiteEnabled(bool enabled);
+
+// Runs `sql` through the game's own call site, as the game does. `result` receives the host result
+// address (0 when the statement failed). False when the call site is hidden or the global is empty.
+bool RunGameQuery(const std::string& sql, uintptr_t* result);
+
+}  // namespace gearloft::devhost
