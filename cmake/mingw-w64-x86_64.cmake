@@ -6,6 +6,11 @@ set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
 # The fault guard is a small assembly routine, assembled by the same driver.
 set(CMAKE_ASM_COMPILER x86_64-w64-mingw32-gcc-posix)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+# The runtime DLL is the legacy msvcrt: its own printf writes three-digit exponents and its strtod knows no
+# hex floats. MinGW's C99 printf and strtod answer as every other build does; libstdc++ already asks for
+# them in C++, this makes it hold for any C file too.
+set(CMAKE_C_FLAGS_INIT "-D__USE_MINGW_ANSI_STDIO=1")
+set(CMAKE_CXX_FLAGS_INIT "-D__USE_MINGW_ANSI_STDIO=1")
 set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
