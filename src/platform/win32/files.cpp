@@ -82,7 +82,7 @@ bool DeleteFilePath(const std::string& path) {
 }
 
 std::FILE* OpenFile(const std::string& path, const char* mode, Share share) {
-  if (Refused("open", path)) return nullptr;
+  if (Refused("open", path) || mode == nullptr) return nullptr;
   const std::wstring wide_path = ToWide(path);
   const std::wstring wide_mode = ToWide(mode);
   switch (share) {
