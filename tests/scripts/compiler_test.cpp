@@ -6,7 +6,7 @@
 
 #include "fixture_db.h"
 
-#if defined(GEARLOFT_TEST_HAVE_SQLITE)
+#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 
 namespace gearloft {
 namespace {
@@ -92,10 +92,18 @@ TEST_F(CompilerTest, DiameterIsTruncated) {
 }
 
 TEST_F(CompilerTest, WithoutStockRowMassIsMeasuredFromTheFirstValue) {
-  const Plan plan = MustCompile("[Orca_Coupe]\nrim_sizes_rear = 18, 20\n");
+  ASSERT_TRUE(db_.Exec("INSERT INTO Data_Car VALUES (901, 'Bare_Car', 'x', 2020)"));
+  const Plan plan = MustCompile("[Bare_Car]\nrim_sizes_rear = 18, 20\n");
   ASSERT_EQ(plan.added_rows.size(), 2u);
-  EXPECT_EQ(plan.added_rows[0].values, "8001,8,1,0,18,2000,0.0,1.0,1.0,0");
-  EXPECT_EQ(plan.added_rows[1].values, "8002,8,2,0,20,2400,2.72,1.0,1.0,0");
+  EXPECT_EQ(plan.added_rows[0].values, "901001,901,1,0,18,2000,0.0,1.0,1.0,0");
+  EXPECT_EQ(plan.added_rows[1].values, "901002,901,2,0,20,2400,2.72,1.0,1.0,0");
+}
+
+TEST_F(CompilerTest, WithoutStockRowAFractionalFirstValueIsTheStock) {
+  const Plan plan = MustCompile("[Orca_Coupe]\nrim_sizes_front = 18.9, 20\n");
+  ASSERT_EQ(plan.added_rows.size(), 2u);
+  EXPECT_NE(plan.added_rows[0].values.find(",18,2000,-1.22,1.0,1.0,0"), std::string::npos);
+  EXPECT_NE(plan.added_rows[1].values.find(",20,2400,1.5,1.0,1.0,0"), std::string::npos);
 }
 
 TEST_F(CompilerTest, TyreProfileIsWrittenAsARealAndPricedByLevel) {

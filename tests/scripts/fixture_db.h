@@ -1,8 +1,9 @@
-// gearloft script tests: an in-memory SQLite database with the game's upgrade tables and a query
-// function answering from it, as CachedQuery answers the compiler in the game.
+// gearloft script tests: the simulated game's fixture in an in-memory SQLite database and a query
+// function answering from it, as CachedQuery answers the compiler in the game. Built where the
+// simulated game is (not in the Windows cross build).
 #pragma once
 
-#if defined(GEARLOFT_TEST_HAVE_SQLITE)
+#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 
 #include <sqlite3.h>
 
@@ -15,7 +16,7 @@ namespace gearloft::testing {
 
 class FixtureDb {
  public:
-  // Opens an in-memory database holding the fixture; ok() says whether that worked.
+  // Opens an in-memory database holding the default fixture; ok() says whether that worked.
   FixtureDb();
   ~FixtureDb();
   FixtureDb(const FixtureDb&) = delete;

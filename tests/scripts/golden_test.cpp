@@ -12,7 +12,7 @@
 
 #include "fixture_db.h"
 
-#if defined(GEARLOFT_TEST_HAVE_SQLITE)
+#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 
 namespace gearloft {
 namespace {

@@ -220,7 +220,7 @@ TEST_F(LoaderTest, LoadAsksTheGameThroughTheQueryCache) {
             (std::vector<std::string>{"ERROR a.ini: [7]: no such car in Data_Car - file skipped"}));
 }
 
-#if defined(GEARLOFT_TEST_HAVE_SQLITE)
+#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 
 TEST_F(LoaderTest, PlanFileHoldsTheStatementsOfEveryLoadedScript) {
   testing::FixtureDb db;
