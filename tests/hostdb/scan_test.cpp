@@ -7,9 +7,12 @@
 #include <utility>
 #include <vector>
 
-#include "devhost/devhost.h"
 #include "hostdb/hostdb.h"
 #include "hostdb/test_support.h"
+
+#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
+#include "devhost/devhost.h"
+#endif
 
 namespace gearloft {
 namespace {
@@ -195,6 +198,7 @@ TEST_F(ChunkBorderTest, LaterLoadInsideTheMatchWins) {
   Clear(offset, CallSiteBytes().size());
 }
 
+#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 // The real thing: this executable links the simulated game, whose call site sits in its own code.
 class ScanForCandidatesTest : public ::testing::Test {
  protected:
@@ -232,6 +236,8 @@ TEST_P(HiddenCallSiteTest, FindsNothingAndKeepsTheEarlierList) {
 
 INSTANTIATE_TEST_SUITE_P(Hides, HiddenCallSiteTest,
                          ::testing::Values(devhost::CodeHide::kNotExecutable, devhost::CodeHide::kScrambled));
+
+#endif  // GEARLOFT_TEST_HAVE_DEVHOST
 
 }  // namespace
 }  // namespace gearloft
