@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -161,6 +163,59 @@ TEST(FixtureTest, ExistingTableIsReported) {
   EXPECT_FALSE(devhost::CreateFixture(db, devhost::FixtureOptions{}, &error));
   EXPECT_EQ(error.rfind("fixture: CREATE TABLE Data_Car (", 0), 0u) << error;
   EXPECT_NE(error.find("table Data_Car already exists"), std::string::npos) << error;
+  sqlite3_close(db);
+}
+
+TEST(OpenDatabaseTest, MissingFolderIsReported) {
+  std::string error;
+  EXPECT_EQ(devhost::OpenDatabase("/nonexistent-gearloft-folder/game.db", devhost::FixtureOptions{}, &error),
+            nullptr);
+  EXPECT_EQ(error, "cannot open /nonexistent-gearloft-folder/game.db: unable to open database file");
+}
+
+TEST(OpenDatabaseTest, FileThatIsNoDatabaseIsReported) {
+  const std::string path =
+      (std::filesystem::temp_directory_path() / "gearloft-hostdb-not-a-database.db").string();
+  {
+    std::ofstream file(path, std::ios::binary);
+    for (int i = 0; i < 100; ++i) file << "this is no database file ";
+  }
+  std::string error;
+  EXPECT_EQ(devhost::OpenDatabase(path, devhost::FixtureOptions{}, &error), nullptr);
+  EXPECT_EQ(error, path + " is not a database: file is not a database");
+  std::filesystem::remove(path);
+}
+
+TEST(OpenDatabaseTest, ExistingDatabaseIsUsedAsItIs) {
+  const std::string path = (std::filesystem::temp_directory_path() / "gearloft-hostdb-existing.db").string();
+  std::filesystem::remove(path);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE Data_Car (Id INTEGER PRIMARY KEY)", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  std::string error;
+  Database* database = devhost::OpenDatabase(path, devhost::FixtureOptions{}, &error);
+  ASSERT_NE(database, nullptr) << error;
+  sqlite3_stmt* statement = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(devhost::Connection(database), "SELECT COUNT(*) FROM sqlite_master", -1,
+                               &statement, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(statement, 0), 1);
+  sqlite3_finalize(statement);
+  devhost::CloseDatabase(database);
+  std::filesystem::remove(path);
+}
+
+TEST(ProbeTableTest, DatabaseWithoutTheTableReportsIt) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+  Database* database = devhost::WrapDatabase(db);
+  std::string error;
+  EXPECT_FALSE(devhost::SetProbeTableEmpty(database, true, &error));
+  EXPECT_EQ(error, "cannot empty List_UpgradeRimSizeFront: no such table: main.List_UpgradeRimSizeFront");
+  devhost::CloseDatabase(database);
   sqlite3_close(db);
 }
 
