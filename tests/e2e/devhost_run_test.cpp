@@ -101,7 +101,7 @@ TEST(DevhostRunTest, ResolvesTheGlobalAndGoesLive) {
 
 TEST(DevhostRunTest, WaitsForCodeThatIsNotReadyAtStart) {
   GameFolder game("code");
-  ASSERT_TRUE(game.Run("DB live", {"--code-ready-after", "3", "--code-hide", "scramble"})) << game.Output();
+  ASSERT_TRUE(game.Run("DB live", {"--code-ready-after", "4", "--code-hide", "scramble"})) << game.Output();
   const std::vector<std::string> messages = game.Messages();
   const int waiting =
       Find(messages, "waiting for the ExecuteQuery call-site signature (code not decrypted yet)");
@@ -113,7 +113,7 @@ TEST(DevhostRunTest, WaitsForCodeThatIsNotReadyAtStart) {
 
 TEST(DevhostRunTest, SecondCallSiteGivesTwoCandidatesAndTheLiveOneIsChosen) {
   GameFolder game("second");
-  ASSERT_TRUE(game.Run("DB live", {"--second-call-site", "--global-after", "2"})) << game.Output();
+  ASSERT_TRUE(game.Run("DB live", {"--second-call-site", "--global-after", "4"})) << game.Output();
   const std::vector<std::string> messages = game.Messages();
   const int resolved = Find(messages, "CDatabase global resolved (2)");
   ASSERT_GE(resolved, 0) << game.Output();
