@@ -1,10 +1,16 @@
-# Cross toolchain: 64-bit Windows with MinGW-w64 (posix thread model, so GoogleTest builds too).
+# Cross toolchain: 64-bit Windows with MinGW-w64.
+# GEARLOFT_MINGW_THREADS=posix (default) gives the thread model GoogleTest and the tests need;
+# win32 gives the shipped DLL, whose runtime then carries no winpthreads at all (a thread ended at
+# process exit while holding a winpthreads lock could hang the game's exit).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+if(NOT GEARLOFT_MINGW_THREADS)
+  set(GEARLOFT_MINGW_THREADS posix)
+endif()
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-${GEARLOFT_MINGW_THREADS})
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-${GEARLOFT_MINGW_THREADS})
 # The fault guard is a small assembly routine, assembled by the same driver.
-set(CMAKE_ASM_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_ASM_COMPILER x86_64-w64-mingw32-gcc-${GEARLOFT_MINGW_THREADS})
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 # The runtime DLL is the legacy msvcrt: its own printf writes three-digit exponents and its strtod knows no
 # hex floats. MinGW's C99 printf and strtod answer as every other build does; libstdc++ already asks for
