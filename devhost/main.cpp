@@ -31,6 +31,7 @@ const char kUsage[] =
     "  --run-seconds N           exit after N seconds (default: run until interrupted)\n"
     "  --exit-when TEXT          exit as soon as a log line contains TEXT (exit code 3 when\n"
     "                            --run-seconds passes first)\n"
+    "  --make-db                 create the database from the fixture when it has no tables, then exit\n"
     "  --fixture-cars N          cars in a new fixture (default 48); --large-fixture: 5000\n"
     "  --fixture-seed N          seed of a new fixture's generated data (default 1)\n"
     "game behaviour:\n"
@@ -58,6 +59,7 @@ struct Options {
   double run_seconds = 0;
   std::string exit_when;
   bool has_exit_when = false;
+  bool make_db_only = false;
   devhost::FixtureOptions fixture;
   double code_ready_after = 0;
   CodeHide code_hide = CodeHide::kNotExecutable;
@@ -140,6 +142,8 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
       options->knobs.oversize = kind == "rows" ? devhost::Oversize::kRows : devhost::Oversize::kColumns;
     } else if (flag == "--huge-text-on") {
       ok = take(&options->knobs.huge_text_on);
+    } else if (flag == "--make-db") {
+      options->make_db_only = true;
     } else if (flag == "--ignore-writes") {
       options->knobs.ignore_writes = true;
     } else if (flag == "--help" || flag == "-h") {
@@ -266,6 +270,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "gearloft-devhost: %s\n", error.c_str());
     return kExitSetupFailed;
   }
+  if (options.make_db_only) return 0;
   devhost::SetKnobs(database, options.knobs);
   if (options.probe_empty_until > 0 && !devhost::SetProbeTableEmpty(database, true, &error)) {
     std::fprintf(stderr, "gearloft-devhost: %s\n", error.c_str());
