@@ -1,6 +1,7 @@
 // gearloft car script compiler: from one script file to its plan lists, section by section.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -78,5 +79,46 @@ bool InsertNewRow(CarContext& car, const std::string& table, const std::string& 
 bool CompileRimSizes(CarContext& car);
 bool CompileTireProfiles(CarContext& car);
 bool CompileTrackSpacings(CarContext& car);
+
+// ---- Values read from the game ----------------------------------------------------------------------
+
+// The shortest text that reads back as exactly `value`, as the C locale writes it on every runtime, with
+// ".0" appended when it has no '.', 'e' or 'E'. Undo statements write old values with it: "%.10g" would
+// round a height stored from a float (0.15000000596046448) and taking a change back would corrupt it.
+// NaN gives "NULL", the infinities "9e999" and "-9e999", as FormatSqlNumber does.
+std::string FormatExactSqlNumber(double value);
+
+// The literal an undo statement restores a cell with: "NULL" for a NULL cell, FormatExactSqlNumber for a
+// number. False for anything else (text, a blob, no cell), which no undo statement could put back.
+bool OldValueSql(const QueryCell* cell, std::string* literal);
+
+// A row Id as the game gave it: an integer cell as it is, a real one truncated toward zero. False when
+// the cell holds no number or one beyond the 64-bit range; such a row cannot be named in a statement.
+bool ReadRowId(const QueryCell* cell, int64_t* id);
+
+// ---- Stock and level edits --------------------------------------------------------------------------
+
+bool CompileTrackStock(CarContext& car);
+bool CompileRimStock(CarContext& car);
+bool CompileRimLevels(CarContext& car);
+bool CompileProfileStock(CarContext& car);
+bool CompileWidthStock(CarContext& car);
+
+// ---- Ride drop --------------------------------------------------------------------------------------
+
+// "UPDATE List_SpringDamperPhysics SET DefRideHeight = ..., MinRideHeight = ..., MaxRideHeight = ...,
+// MaxCompressHeight = ... WHERE SpringDamperPhysicsID = " + id, each height through FormatSqlNumber.
+std::string SpringDamperUpdateSql(const std::string& id, double default_height, double min_height,
+                                  double max_height, double compress_height);
+bool CompileRideDrop(CarContext& car);
+
+// ---- Whitewall level and hood options ---------------------------------------------------------------
+
+// Column `column` of the first row, when it is text of ASCII letters, digits and '_' only (the empty text
+// too): safe between single quotes. False otherwise, and `name` is then not to be used.
+bool ReadModelName(const QueryResult& result, size_t column, std::string* name);
+std::string TireCompoundUpdateSql(const std::string& id, const std::string& dry, const std::string& wet);
+bool CompileWhitewallLevel(CarContext& car);
+bool CompileHoodOptions(CarContext& car);
 
 }  // namespace gearloft

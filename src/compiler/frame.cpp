@@ -12,7 +12,7 @@ using KeyHandlerFn = bool (*)(CarContext& car);
 
 struct KeyHandler {
   const char* keys[3];  // the keys the handler acts on; unused places are null
-  KeyHandlerFn run;     // null while the handler is not written: its keys fail the file
+  KeyHandlerFn run;
 };
 
 // In the order the handlers run, which is the order of the statements a section contributes.
@@ -20,22 +20,15 @@ static const KeyHandler kKeyHandlers[] = {
     {{"rim_sizes", "rim_sizes_front", "rim_sizes_rear"}, CompileRimSizes},
     {{"tire_profiles", "tire_profiles_front", "tire_profiles_rear"}, CompileTireProfiles},
     {{"track_spacings", "track_spacings_front", "track_spacings_rear"}, CompileTrackSpacings},
-    {{"track_front_stock", "track_rear_stock", nullptr}, nullptr},
-    {{"rim_front_stock", "rim_rear_stock", "rim_stock"}, nullptr},
-    {{"rim_levels", "rim_levels_front", "rim_levels_rear"}, nullptr},
-    {{"profile_front_stock", "profile_rear_stock", "profile_stock"}, nullptr},
-    {{"width_front_stock", "width_rear_stock", "width_stock"}, nullptr},
-    {{"ride_drop_front", "ride_drop_rear", nullptr}, nullptr},
-    {{"whitewall_level", nullptr, nullptr}, nullptr},
-    {{"hood_options", nullptr, nullptr}, nullptr},
+    {{"track_front_stock", "track_rear_stock", nullptr}, CompileTrackStock},
+    {{"rim_front_stock", "rim_rear_stock", "rim_stock"}, CompileRimStock},
+    {{"rim_levels", "rim_levels_front", "rim_levels_rear"}, CompileRimLevels},
+    {{"profile_front_stock", "profile_rear_stock", "profile_stock"}, CompileProfileStock},
+    {{"width_front_stock", "width_rear_stock", "width_stock"}, CompileWidthStock},
+    {{"ride_drop_front", "ride_drop_rear", nullptr}, CompileRideDrop},
+    {{"whitewall_level", nullptr, nullptr}, CompileWhitewallLevel},
+    {{"hood_options", nullptr, nullptr}, CompileHoodOptions},
 };
-
-static bool HandlerHasKey(const KeyHandler& handler, const std::string& key) {
-  for (const char* name : handler.keys) {
-    if (name != nullptr && key == name) return true;
-  }
-  return false;
-}
 
 static bool SectionUsesHandler(const CarSection& section, const KeyHandler& handler) {
   for (const char* name : handler.keys) {
@@ -93,14 +86,6 @@ static bool CompileSection(const CarSection& section, const QueryFn& query, Leve
   }
   if (row.size() >= 2 && row[1].kind == QueryCell::Kind::kText) lists.names.push_back(row[1].text);
 
-  for (const auto& key : section.keys) {
-    for (const KeyHandler& handler : kKeyHandlers) {
-      if (handler.run == nullptr && HandlerHasKey(handler, key.first)) {
-        return Fail(section, key.first + " is not supported yet", error);
-      }
-    }
-  }
-
   const int64_t car_id = static_cast<int64_t>(id_value);
   CarContext context{section,
                      car_id,
@@ -113,7 +98,7 @@ static bool CompileSection(const CarSection& section, const QueryFn& query, Leve
                      lists,
                      *error};
   for (const KeyHandler& handler : kKeyHandlers) {
-    if (handler.run != nullptr && SectionUsesHandler(section, handler) && !handler.run(context)) return false;
+    if (SectionUsesHandler(section, handler) && !handler.run(context)) return false;
   }
   return true;
 }

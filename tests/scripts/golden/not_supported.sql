@@ -1,2 +1,0 @@
--- error
-[Kestrel_GT]: rim_stock is not supported yet
