@@ -93,9 +93,9 @@ bool SameListing(const ScriptListing& a, const ScriptListing& b) {
 
 // ---- Listing and reading -------------------------------------------------------------------------------
 
-ScriptListing ListScripts() {
+ScriptListing ListScriptsIn(const std::string& folder) {
   ScriptListing listing;
-  for (const platform::DirEntry& entry : platform::ListFolder(WatchedFolder(), ".ini")) {
+  for (const platform::DirEntry& entry : platform::ListFolder(folder, ".ini")) {
     if (entry.is_directory) continue;
     listing.push_back(ScriptEntry{entry.name, entry.write_time ^ ((entry.size & 0xFFFFFFFFu) * 2u)});
   }
@@ -106,6 +106,10 @@ ScriptListing ListScripts() {
     return order != 0 ? order < 0 : a.name < b.name;
   });
   return listing;
+}
+
+ScriptListing ListScripts() {
+  return ListScriptsIn(WatchedFolder());
 }
 
 std::string ReadScriptFile(const std::string& path) {

@@ -2,6 +2,7 @@
 // the folder listing, plan loading and the plan file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <map>
@@ -60,6 +61,15 @@ std::string Trim(const std::string& text);
 
 bool ParseCarScript(const std::string& content, CarScript* script, std::string* error);
 
+// Where a script's sections and keys stand, numbered as ParseCarScript numbers lines: one entry per
+// section in file order, with its header's line and, for each key, the line of the value the section
+// keeps (the last one written). Meant for content that ParseCarScript accepts.
+struct SectionLines {
+  size_t header = 0;
+  std::map<std::string, size_t> keys;
+};
+std::vector<SectionLines> MapScriptLines(const std::string& content);
+
 // ---- Key vocabulary and value lists -----------------------------------------------------------------
 
 const std::set<std::string>& CarKeys();
@@ -114,6 +124,8 @@ int CompareNamesNoCase(const std::string& a, const std::string& b);
 
 bool SameListing(const ScriptListing& a, const ScriptListing& b);
 
+// The "*.ini" files of `folder` (sub-folders left out), sorted as the worker sorts the watched folder.
+ScriptListing ListScriptsIn(const std::string& folder);
 ScriptListing ListScripts();
 std::string ReadScriptFile(const std::string& path);
 Plan LoadPlan(const ScriptListing& listing, const PreviousRowIds& previous);
