@@ -26,5 +26,6 @@ gearloft_need_packages() {
   fi
 }
 
-GEARLOFT_BASE_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libsqlite3-dev sqlite3 pkg-config)
+GEARLOFT_BASE_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev libsqlite3-dev sqlite3 pkg-config libcli11-dev
+  nlohmann-json3-dev)
 GEARLOFT_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 wine64)

@@ -1,0 +1,372 @@
+// gearloft-check: one run of the checker. Lists the scripts as the worker does, compiles them with the
+// worker's compiler through the host bridge into an in-memory copy of the game's tables (held by the
+// simulated game's database object), finds the line each error is about, and on request applies the
+// plan with ApplyPlan, shows every changed row and takes the plan back with its own undo list.
+#include "check/check.h"
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <system_error>
+
+#include <CLI/CLI.hpp>
+
+#include "apply/apply.h"
+#include "check/game_tables.h"
+#include "check/report.h"
+#include "compiler/compiler.h"
+#include "devhost/devhost.h"
+#include "hostdb/hostdb.h"
+#include "platform/platform.h"
+#include "runtime/runtime.h"
+#include "scripts/scripts.h"
+
+namespace gearloft::check {
+
+namespace {
+
+struct Options {
+  std::string db;
+  bool plan = false;
+  bool apply = false;
+  bool json = false;
+  std::vector<std::string> paths;
+};
+
+struct ScriptFile {
+  std::string path;
+  std::string name;
+};
+
+// ---- Arguments and paths ------------------------------------------------------------------------------
+
+// -1 when the run goes on; otherwise the exit status (help and version end the run with 0).
+int ParseOptions(const std::vector<std::string>& args, Options* options, std::ostream& out,
+                 std::ostream& err) {
+  CLI::App app{
+      "Checks gearloft car scripts against a copy of the game's tables, with the worker's own parser, "
+      "compiler and apply code. Exit status: 0 every file compiles, 1 some file (or --apply) failed, 2 bad "
+      "usage or an unreadable database.",
+      "gearloft-check"};
+  CLI::Option* db = app.add_option("--db", options->db,
+                                   "SQLite database with the game's tables (default: the bundled fixture)");
+  db->type_name("FILE");
+  app.add_flag("--plan", options->plan, "print the compiled statements as the plan file holds them");
+  app.add_flag("--apply", options->apply,
+               "apply the plan to an in-memory copy of the database, show every changed row, and prove "
+               "that the undo list restores the original");
+  app.add_flag("--json", options->json, "print one JSON document instead of lines");
+  app.add_option("PATH", options->paths, "a car script, or a folder whose *.ini scripts are checked")
+      ->required()
+      ->type_name("PATH");
+  app.set_version_flag("--version", std::string("gearloft-check ") + kVersion);
+  std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() == 0) return app.exit(error, out, err);  // --help, --version
+    err << "gearloft-check: " << error.what() << "\nRun with --help for more information.\n";
+    return kExitUsage;
+  }
+  if (db->count() > 0 && options->db.empty()) {
+    err << "gearloft-check: --db needs a file name\n";
+    return kExitUsage;
+  }
+  return -1;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  const std::string separator = platform::PathSeparator();
+  if (!folder.empty() && (folder.back() == '/' || folder.back() == separator.back())) return folder + name;
+  return folder + separator + name;
+}
+
+bool CollectScripts(const std::vector<std::string>& paths, std::vector<ScriptFile>* files,
+                    std::string* problem) {
+  for (const std::string& path : paths) {
+    std::error_code ignored;
+    const std::filesystem::path native = std::filesystem::u8path(path);
+    const std::filesystem::file_status status = std::filesystem::status(native, ignored);
+    if (std::filesystem::is_directory(status)) {
+      for (const ScriptEntry& entry : ListScriptsIn(path)) {
+        files->push_back(ScriptFile{JoinPath(path, entry.name), entry.name});
+      }
+    } else if (std::filesystem::is_regular_file(status)) {
+      files->push_back(ScriptFile{path, native.filename().u8string()});
+    } else {
+      *problem = "no such script file or folder: " + path;
+      return false;
+    }
+  }
+  return true;
+}
+
+// ---- The game's database object over the copy ------------------------------------------------------------
+
+// Finds the database object the way the worker does: the call-site scan of this program (which carries
+// the simulated game's call site) and the probe SELECT.
+bool MakeCurrent(devhost::Database* database, const std::string& shown_db, std::string* error) {
+  devhost::SetGameDatabase(database);
+  if (!ScanForCandidates()) {
+    *error = "the ExecuteQuery call site was not found in this program";
+    return false;
+  }
+  std::string message;
+  if (!ProbeCandidates(&message)) {
+    *error = shown_db + " does not answer the game's probe (" + kProbeSql + " must count rows): " + message;
+    return false;
+  }
+  return true;
+}
+
+void Release(devhost::Database* database, sqlite3* copy) {
+  ClearCurrent();
+  devhost::SetGameDatabase(nullptr);
+  devhost::CloseDatabase(database);
+  sqlite3_close(copy);
+}
+
+// ---- Compiling and finding the line of an error -------------------------------------------------------
+
+size_t LineStart(const std::string& content, size_t line) {
+  size_t offset = 0;
+  for (size_t n = 1; n < line; ++n) {
+    const size_t end = content.find('\n', offset);
+    if (end == std::string::npos) return content.size();
+    offset = end + 1;
+  }
+  return offset;
+}
+
+// Of several sections whose name fits the message, the one the compiler stopped at: compiling the file
+// cut after a section gives the same message exactly when that section is where the whole file fails.
+size_t FailingSection(const std::string& content, const std::vector<SectionLines>& lines,
+                      const std::vector<size_t>& named, const std::string& error, const QueryFn& query,
+                      const LevelRegistry& levels_before) {
+  for (size_t i = 0; i + 1 < named.size(); ++i) {
+    const size_t section = named[i];
+    const size_t cut =
+        section + 1 < lines.size() ? LineStart(content, lines[section + 1].header) : content.size();
+    LevelRegistry levels = levels_before;
+    Plan ignored;
+    std::string message;
+    if (!CompileCarScript(content.substr(0, cut), query, levels, &ignored, &message, PreviousRowIds()) &&
+        message == error) {
+      return section;
+    }
+  }
+  return named.back();
+}
+
+// The key a compiler message after "[name]: " is about, or "" when it names none.
+std::string KeyOfMessage(const CarSection& section, const std::string& detail) {
+  const std::string unknown = "unknown key ";
+  if (detail.compare(0, unknown.size(), unknown) == 0) return detail.substr(unknown.size());
+  const std::string word = detail.substr(0, detail.find(' '));
+  const char* const axles[] = {"front", "rear"};
+  // A list family's message names the plain key even when an axle's own key held the bad value: read
+  // each axle's list as the compiler does and point at the one that does not parse.
+  if (detail == word + " is not a number list") {
+    for (const char* axle : axles) {
+      auto found = section.keys.find(word + "_" + axle);
+      if (found == section.keys.end()) found = section.keys.find(word);
+      std::vector<double> numbers;
+      if (found != section.keys.end() && !ParseNumberList(found->second, &numbers)) return found->first;
+    }
+  }
+  if (section.keys.count(word) != 0) return word;
+  for (const char* axle : axles) {
+    if (section.keys.count(word + "_" + axle) != 0) return word + "_" + axle;
+  }
+  return std::string();
+}
+
+// The line a compile error is about: the parser's own line; for a message about a key, the line of that
+// key; for any other message about a section, the line of its header. 0 when none can be told.
+size_t LineOfError(const std::string& content, const std::string& error, const QueryFn& query,
+                   const LevelRegistry& levels_before) {
+  const std::string line_prefix = "line ";
+  if (error.compare(0, line_prefix.size(), line_prefix) == 0) {
+    size_t line = 0;
+    for (size_t i = line_prefix.size(); i < error.size() && error[i] >= '0' && error[i] <= '9'; ++i) {
+      line = line * 10 + static_cast<size_t>(error[i] - '0');
+    }
+    return line;
+  }
+  CarScript script;
+  std::string ignored;
+  if (!ParseCarScript(content, &script, &ignored)) return 0;
+  const std::vector<SectionLines> lines = MapScriptLines(content);
+  if (lines.size() != script.sections.size()) return 0;
+  std::vector<size_t> named;
+  for (size_t i = 0; i < script.sections.size(); ++i) {
+    const std::string prefix = "[" + script.sections[i].name + "]: ";
+    if (error.compare(0, prefix.size(), prefix) == 0) named.push_back(i);
+  }
+  if (named.empty()) return 0;
+  const size_t section =
+      named.size() == 1 ? named[0] : FailingSection(content, lines, named, error, query, levels_before);
+  const std::string detail = error.substr(script.sections[section].name.size() + 4);
+  const std::string key = KeyOfMessage(script.sections[section], detail);
+  auto found = lines[section].keys.find(key);
+  if (!key.empty() && found != lines[section].keys.end()) return found->second;
+  return lines[section].header;
+}
+
+// Compiles every file as one load of the worker does (one LevelRegistry, a failed file giving its Levels
+// back) and gives the load's plan.
+Plan CompileFiles(const std::vector<ScriptFile>& files, std::vector<FileReport>* reports) {
+  // The bridge without the worker's process-wide cache: every run looks at its own copy afresh.
+  const QueryFn query = [](const std::string& sql) { return Query(sql); };
+  LevelRegistry levels;
+  Plan plan;
+  for (const ScriptFile& file : files) {
+    FileReport report;
+    report.path = file.path;
+    report.name = file.name;
+    // The worker reads a file it cannot open as empty; here that would pass for a clean script.
+    std::FILE* readable = platform::OpenFile(file.path, "rb", platform::Share::kDenyNone);
+    if (readable == nullptr) {
+      report.error = "cannot read the file";
+      reports->push_back(report);
+      continue;
+    }
+    std::fclose(readable);
+    const std::string content = ReadScriptFile(file.path);
+    const LevelRegistry before = levels;
+    Plan script_plan;
+    std::string error;
+    if (CompileCarScript(content, query, levels, &script_plan, &error, PreviousRowIds())) {
+      report.ok = true;
+      report.cars = script_plan.names;
+      report.statements = script_plan.statements;
+      AppendPlan(&plan, script_plan, false);
+    } else {
+      levels = before;
+      report.error = error;
+      report.line = LineOfError(content, error, query, before);
+    }
+    reports->push_back(report);
+  }
+  return plan;
+}
+
+// ---- Apply, changes, undo ------------------------------------------------------------------------------
+
+// ApplyPlan says why it failed only in the log, so the apply runs with a log of its own in a temporary
+// folder, read back afterwards.
+struct CapturedLog {
+  std::filesystem::path folder;
+  std::string file;
+};
+
+CapturedLog OpenCapturedLog() {
+  CapturedLog log;
+  std::random_device random;
+  std::error_code ignored;
+  log.folder = std::filesystem::temp_directory_path(ignored) /
+               ("gearloft-check-" + std::to_string(random()) + "-" + std::to_string(platform::TickCountMs()));
+  std::filesystem::create_directories(log.folder, ignored);
+  log.file = (log.folder / "gearloft.log").u8string();
+  Paths paths;
+  paths.log_file = log.file;
+  paths.previous_log = log.file + ".1";
+  OpenLog(paths);
+  return log;
+}
+
+std::string CloseCapturedLog(const CapturedLog& log) {
+  CloseLog();
+  std::string messages;
+  std::ifstream in(std::filesystem::u8path(log.file), std::ios::binary);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t prefix_end = line.find("s] ");  // after "hh:mm:ss [ageS] "
+    if (prefix_end != std::string::npos) line.erase(0, prefix_end + 3);
+    messages += (messages.empty() ? "" : "; ") + line;
+  }
+  in.close();
+  std::error_code ignored;
+  std::filesystem::remove_all(log.folder, ignored);
+  return messages;
+}
+
+bool ApplyAndUndo(const Plan& plan, sqlite3* copy, ApplyReport* apply, std::string* error) {
+  Snapshot before;
+  if (!TakeSnapshot(copy, &before, error)) return false;
+  apply->ran = true;
+  apply->statements = plan.statements.size();
+  apply->batches = BatchStatements(plan.statements).size();
+  const CapturedLog log = OpenCapturedLog();
+  apply->applied = ApplyPlan(plan);
+  apply->message = CloseCapturedLog(log);
+
+  Snapshot after;
+  if (!TakeSnapshot(copy, &after, error)) return false;
+  apply->changes = DiffSnapshots(before, after);
+
+  // As a re-apply takes a plan back: the undo list from its last statement to its first. Sent as a query,
+  // whose answer (unlike Execute's) tells a statement the database refused from one it ran.
+  apply->undo_statements = plan.undo.size();
+  for (auto it = plan.undo.rbegin(); it != plan.undo.rend(); ++it) {
+    if (!Query(*it).ok) apply->undo_failed.push_back(*it);
+  }
+  Snapshot undone;
+  if (!TakeSnapshot(copy, &undone, error)) return false;
+  apply->left_after_undo = DiffSnapshots(before, undone);
+  return true;
+}
+
+}  // namespace
+
+int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  Options options;
+  const int parsed = ParseOptions(args, &options, out, err);
+  if (parsed >= 0) return parsed;
+
+  std::vector<ScriptFile> files;
+  std::string problem;
+  if (!CollectScripts(options.paths, &files, &problem)) {
+    err << "gearloft-check: " << problem << "\n";
+    return kExitUsage;
+  }
+
+  const std::string shown_db = options.db.empty() ? std::string("the bundled fixture") : options.db;
+  sqlite3* copy = OpenGameCopy(options.db, &problem);
+  if (copy == nullptr) {
+    err << "gearloft-check: " << problem << "\n";
+    return kExitUsage;
+  }
+  const std::string missing = MissingGameTables(copy);
+  if (!missing.empty()) {
+    err << "gearloft-check: " << shown_db << " does not hold the game's tables: " << missing << "\n";
+    sqlite3_close(copy);
+    return kExitUsage;
+  }
+  devhost::Database* database = devhost::WrapDatabase(copy);
+  if (!MakeCurrent(database, shown_db, &problem)) {
+    err << "gearloft-check: " << problem << "\n";
+    Release(database, copy);
+    return kExitUsage;
+  }
+
+  CheckReport report;
+  report.database = options.db;
+  report.with_plan = options.plan;
+  const Plan plan = CompileFiles(files, &report.files);
+  if (options.apply && !ApplyAndUndo(plan, copy, &report.apply, &problem)) {
+    err << "gearloft-check: " << shown_db << ": " << problem << "\n";
+    Release(database, copy);
+    return kExitUsage;
+  }
+  Release(database, copy);
+
+  out << (options.json ? JsonReport(report) : TextReport(report));
+  return ReportStatus(report);
+}
+
+}  // namespace gearloft::check

@@ -1,0 +1,63 @@
+// gearloft-check: the in-memory copy of the game's tables the checker works on, the test that a
+// database holds them, and the row-by-row comparison of two moments of the copy.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "hostdb/hostdb.h"
+
+struct sqlite3;
+
+namespace gearloft::check {
+
+// A table the car scripts change, with every column the compiler reads or writes in it.
+struct GameTable {
+  const char* name;
+  std::vector<const char*> columns;
+};
+const std::vector<GameTable>& GameTables();
+
+// A private in-memory database: a copy of the SQLite file `path`, or the bundled fixture when `path` is
+// empty. Null and `error` when the file cannot be opened or read as a database.
+sqlite3* OpenGameCopy(const std::string& path, std::string* error);
+
+// Empty when `db` holds every game table with its columns; otherwise what is missing, e.g.
+// "no table Data_Car; List_UpgradeCarBodyHood has no column Sequence".
+std::string MissingGameTables(sqlite3* db);
+
+// Every row of one game table, by rowid.
+struct TableRows {
+  std::string table;
+  std::string key_column;  // the column the rowid is known by (the INTEGER PRIMARY KEY), else "rowid"
+  std::vector<std::string> columns;
+  std::vector<std::pair<int64_t, std::vector<QueryCell>>> rows;  // ascending rowid
+};
+using Snapshot = std::vector<TableRows>;  // in GameTables() order
+
+bool TakeSnapshot(sqlite3* db, Snapshot* snapshot, std::string* error);
+
+struct CellChange {
+  int64_t row = 0;
+  std::string column;
+  QueryCell before;
+  QueryCell after;
+};
+
+struct TableChanges {
+  std::string table;
+  std::string key_column;
+  std::vector<std::string> columns;
+  std::vector<CellChange> changed;  // row order, then column order
+  std::vector<std::pair<int64_t, std::vector<QueryCell>>> added;
+  std::vector<std::pair<int64_t, std::vector<QueryCell>>> removed;
+};
+
+bool SameCell(const QueryCell& a, const QueryCell& b);
+
+// The tables whose rows differ between two snapshots of the same database, in snapshot order.
+std::vector<TableChanges> DiffSnapshots(const Snapshot& before, const Snapshot& after);
+
+}  // namespace gearloft::check
