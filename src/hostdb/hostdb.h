@@ -29,13 +29,35 @@ struct QueryResult {
 std::vector<int> ParsePattern(const std::string& text);
 const std::vector<std::string>& SignaturePatterns();
 
-// Matches of `pattern` in [start, start + length), at most `max_matches`, as offsets from start.
-// Matches may overlap; a pattern whose first position is a wildcard matches nothing.
+// Matches of `pattern` in [start, start + length), at most `max_matches`, as offsets from start, in
+// ascending order. Matches may overlap; a pattern whose first position is a wildcard matches nothing.
+// Runs the fast search this CPU allows (FastScanPath) with exactly the results of the reference.
 size_t FindPattern(const uint8_t* start, size_t length, const std::vector<int>& pattern, size_t max_matches,
                    size_t* offsets);
-// FindPattern under the fault guard: a fault ends the search and the matches recorded so far count.
+// FindPattern under the fault guard: a fault ends the search and the matches the reference search would
+// have recorded before it count (the fast search, on a fault, hands the range to the reference).
 size_t FindPatternGuarded(const uint8_t* start, size_t length, const std::vector<int>& pattern,
                           size_t max_matches, size_t* offsets);
+
+// The first-byte search: the runtime's memchr finds each first byte, the rest is compared in place. The
+// definition of a match, and the oracle the fast paths are tested against.
+size_t FindPatternReference(const uint8_t* start, size_t length, const std::vector<int>& pattern,
+                            size_t max_matches, size_t* offsets);
+// FindPatternReference under the fault guard: a fault ends the search and the matches so far count.
+size_t FindPatternReferenceGuarded(const uint8_t* start, size_t length, const std::vector<int>& pattern,
+                                   size_t max_matches, size_t* offsets);
+
+enum class ScanPath {
+  kReference,  // the first-byte search itself
+  kSse2,       // two rare pattern bytes tested at 16 starts at once, then a full check; any x86-64 CPU
+  kAvx2,       // the same at 32 starts at once, where the CPU runs AVX2
+};
+// The path FindPattern takes here: AVX2 where the CPU has it, SSE2 otherwise.
+ScanPath FastScanPath();
+// FindPattern along a chosen path, for the tests and benchmarks that compare them. kAvx2 on a CPU
+// without AVX2 runs the SSE2 path.
+size_t FindPatternWith(ScanPath path, const uint8_t* start, size_t length, const std::vector<int>& pattern,
+                       size_t max_matches, size_t* offsets);
 
 // One pass over the main executable: true when it found at least one candidate global and replaced
 // the candidate list with them; false leaves the list as it was.

@@ -174,15 +174,15 @@ const std::vector<std::string>& SignaturePatterns() {
   return patterns;
 }
 
-size_t FindPattern(const uint8_t* start, size_t length, const std::vector<int>& pattern, size_t max_matches,
-                   size_t* offsets) {
+size_t FindPatternReference(const uint8_t* start, size_t length, const std::vector<int>& pattern,
+                            size_t max_matches, size_t* offsets) {
   volatile size_t found = 0;
   SearchInto(start, length, pattern.data(), pattern.size(), max_matches, offsets, &found);
   return found;
 }
 
-size_t FindPatternGuarded(const uint8_t* start, size_t length, const std::vector<int>& pattern,
-                          size_t max_matches, size_t* offsets) {
+size_t FindPatternReferenceGuarded(const uint8_t* start, size_t length, const std::vector<int>& pattern,
+                                   size_t max_matches, size_t* offsets) {
   GuardedSearch search{start, length, pattern.data(), pattern.size(), max_matches, offsets, 0};
   platform::GuardedRun(&RunGuardedSearch, &search);
   return search.found;

@@ -174,6 +174,12 @@ void FreePages(void* address, size_t size);
 // need unwinding.
 bool GuardedRun(void (*body)(void* context), void* context);
 
+// ---- The processor ---------------------------------------------------------------------------------
+
+// True when the CPU runs AVX2 and the system saves the 256-bit registers across thread switches; the
+// scanner then takes its AVX2 path.
+bool CpuHasAvx2();
+
 // ---- Shared libraries (the simulated game loads the library as the game's mod loader would) -----------
 
 // Loads a shared library (dlopen / LoadLibraryW); null when it cannot be loaded.
