@@ -78,6 +78,8 @@ std::vector<std::string> GameTest::LogMessages() const {
   std::ifstream in(folder_ / "gearloft.log", std::ios::binary);
   std::string line;
   while (std::getline(in, line)) {
+    // The log is written in text mode: its lines end in CR LF on Windows.
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     // "hh:mm:ss [ageS] " comes first.
     size_t end = line.find("s] ");
     messages.push_back(end == std::string::npos ? line : line.substr(end + 3));
