@@ -187,4 +187,13 @@ void* LoadLibraryFile(const std::string& path);
 // Address of an exported symbol of a loaded library (dlsym / GetProcAddress); null when absent.
 void* LibrarySymbol(void* library, const char* name);
 
+// ---- Child programs (tests start the simulated game as a player's machine starts the game) ------------
+
+// Runs the program file `program` with `arguments`, each arriving as exactly one argument whatever blanks,
+// quotes or backslashes it holds (no shell in between), its standard output and error both written to
+// `output_file` (created or truncated), and waits for it to end. Gives its exit code (a crash is never 0:
+// 128 + the signal on Linux, the exception code on Windows); -1 when it could not be started.
+int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+               const std::string& output_file);
+
 }  // namespace gearloft::platform

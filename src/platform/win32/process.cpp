@@ -1,0 +1,73 @@
+// gearloft platform layer, Windows: starting a program with its arguments and its output in a file, for
+// the tests that run the simulated game as its own process. The game's library never starts programs.
+#include <windows.h>
+
+#include "platform/platform.h"
+#include "platform/win32/wide.h"
+
+namespace gearloft::platform {
+namespace {
+
+using win32::ToWide;
+
+// One argument as the C runtime's command-line parser reads it back: quoted when it is empty or holds a
+// blank or a quote; inside quotes, backslashes count only before a quote (and before the closing one).
+void AppendArgument(const std::wstring& argument, std::wstring* line) {
+  if (!line->empty()) line->push_back(L' ');
+  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+    line->append(argument);
+    return;
+  }
+  line->push_back(L'"');
+  size_t backslashes = 0;
+  for (const wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == L'"') backslashes = backslashes * 2 + 1;
+    line->append(backslashes, L'\\');
+    backslashes = 0;
+    line->push_back(c);
+  }
+  line->append(backslashes * 2, L'\\');
+  line->push_back(L'"');
+}
+
+}  // namespace
+
+int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+               const std::string& output_file) {
+  const std::wstring wide_program = ToWide(program);
+  std::wstring line;
+  AppendArgument(wide_program, &line);
+  for (const std::string& argument : arguments) AppendArgument(ToWide(argument), &line);
+
+  // The child writes through handles it inherits; both outputs share one so their lines interleave.
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE output = CreateFileW(ToWide(output_file).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (output == INVALID_HANDLE_VALUE) return -1;
+  HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input;
+  startup.hStdOutput = output;
+  startup.hStdError = output;
+  PROCESS_INFORMATION process{};
+  const BOOL started = CreateProcessW(wide_program.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &startup, &process);
+  CloseHandle(output);
+  if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
+  if (started == 0) return -1;
+  CloseHandle(process.hThread);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  const BOOL known = GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  return known != 0 ? static_cast<int>(code) : -1;
+}
+
+}  // namespace gearloft::platform
