@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "hostdb/hostdb.h"
 #include "scripts/scripts.h"
@@ -17,10 +18,21 @@ using QueryFn = std::function<QueryResult(const std::string& sql)>;
 // Table + "|" + owner value to the next Level to hand out; one per load.
 using LevelRegistry = std::map<std::string, int32_t>;
 
+// One change NextLevel made to a registry: the key and the number it held before (none when it was new).
+struct LevelChange {
+  std::string key;
+  bool existed = false;
+  int32_t before = 0;
+};
+// The changes of one file's compile, so a failed file takes its Levels back without a copy of the
+// whole registry (which grows with every file of a load).
+using LevelJournal = std::vector<LevelChange>;
+
 struct IdContext {
   LevelRegistry& levels;
   const PreviousRowIds& previous;
   const QueryFn& query;
+  LevelJournal* journal = nullptr;  // when set, NextLevel records each change it makes to `levels`
 };
 
 struct CarContext {

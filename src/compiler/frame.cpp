@@ -64,7 +64,8 @@ double QueryNumber(const QueryFn& query, const std::string& sql, double fallback
 }
 
 static bool CompileSection(const CarSection& section, const QueryFn& query, LevelRegistry& levels,
-                           const PreviousRowIds& previous, Plan& lists, std::string* error) {
+                           const PreviousRowIds& previous, LevelJournal* journal, Plan& lists,
+                           std::string* error) {
   for (const auto& key : section.keys) {
     if (CarKeys().count(key.first) == 0) return Fail(section, "unknown key " + key.first, error);
   }
@@ -93,7 +94,7 @@ static bool CompileSection(const CarSection& section, const QueryFn& query, Leve
                      car_id * 1000,
                      std::to_string(car_id * 1000),
                      query,
-                     IdContext{levels, previous, query},
+                     IdContext{levels, previous, query, journal},
                      AxleLists(),
                      lists,
                      *error};
@@ -111,13 +112,19 @@ bool CompileCarScript(const std::string& content, const QueryFn& query, LevelReg
     *error = message;
     return false;
   }
-  // The loader puts the registry back after a failed file too; doing it here keeps a failed file
-  // from leaking Levels into whatever compiles next, whoever the caller is.
-  const LevelRegistry before = levels;
+  // A failed file must not leak Levels into whatever compiles next, whoever the caller is: its changes
+  // to the registry are taken back, last first.
+  LevelJournal journal;
   Plan lists;
   for (const CarSection& section : script.sections) {
-    if (!CompileSection(section, query, levels, previous, lists, &message)) {
-      levels = before;
+    if (!CompileSection(section, query, levels, previous, &journal, lists, &message)) {
+      for (auto change = journal.rbegin(); change != journal.rend(); ++change) {
+        if (change->existed) {
+          levels[change->key] = change->before;
+        } else {
+          levels.erase(change->key);
+        }
+      }
       *error = message;
       return false;
     }

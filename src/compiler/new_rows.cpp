@@ -83,6 +83,10 @@ bool NextLevel(IdContext& ids, const std::string& table, const std::string& owne
     first = static_cast<int32_t>(highest) + 1;
   }
   if (first > kHighestLevel) return false;
+  if (ids.journal != nullptr) {
+    const bool existed = known != ids.levels.end();
+    ids.journal->push_back(LevelChange{key, existed, existed ? known->second : 0});
+  }
   ids.levels[key] = first + 1;
   *level = first;
   return true;

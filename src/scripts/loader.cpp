@@ -142,10 +142,9 @@ Plan LoadPlanWithQuery(const ScriptListing& listing, const PreviousRowIds& previ
     const std::string& name = entry.name;
     Plan script_plan;
     std::string error;
-    const LevelRegistry snapshot = levels;
     const std::string content = ReadScriptFile(folder + separator + name);
+    // A file that fails takes its Levels back itself, so the next file gets them again.
     if (!CompileCarScript(content, query, levels, &script_plan, &error, previous)) {
-      levels = snapshot;
       LogLine("ERROR %s: %s - file skipped", name.c_str(), error.c_str());
       continue;
     }
