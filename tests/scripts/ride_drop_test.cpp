@@ -2,6 +2,7 @@
 // the travel-floor refusal, the undo that restores the heights exactly, and heights that are not numbers.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 
@@ -23,6 +24,30 @@ std::string PhysicsQuery(const std::string& column, const std::string& car) {
          "List_SpringDamperPhysics WHERE SpringDamperPhysicsID IN (SELECT " +
          column + " FROM List_UpgradeSpringDamper WHERE Ordinal = " + car + ")";
 }
+
+// Switches the process to a locale whose decimal separator is a comma, as the game may, until destroyed.
+class CommaLocale {
+ public:
+  CommaLocale() {
+    const char* current = std::setlocale(LC_ALL, nullptr);
+    saved_ = current != nullptr ? current : "C";
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "German_Germany.1252", "German"}) {
+      if (std::setlocale(LC_ALL, name) != nullptr && std::localeconv()->decimal_point[0] == ',') {
+        active_ = true;
+        return;
+      }
+    }
+    std::setlocale(LC_ALL, saved_.c_str());
+  }
+  ~CommaLocale() { std::setlocale(LC_ALL, saved_.c_str()); }
+  CommaLocale(const CommaLocale&) = delete;
+  CommaLocale& operator=(const CommaLocale&) = delete;
+  bool active() const { return active_; }
+
+ private:
+  std::string saved_;
+  bool active_ = false;
+};
 
 class RideDropTest : public testing::CompileCase {
  protected:
@@ -208,6 +233,19 @@ TEST_F(RideDropTest, LongFloorMessageIsCutAsA200ByteBufferCutsIt) {
   const std::string expected = "[7" + std::string(printed).substr(0, 199);
   EXPECT_EQ(CompileError("[7]\nride_drop_front = 1e300\n"), expected);
   EXPECT_EQ(error_.size(), 2u + 199u);
+}
+
+TEST_F(RideDropTest, NumbersKeepTheirPointInACommaLocale) {
+  CommaLocale comma;
+  if (!comma.active()) GTEST_SKIP() << "no comma-decimal locale is installed";
+  EXPECT_EQ(CompileError("[7]\nride_drop_front = 0.05\n"),
+            "[7]: ride_drop_front 0.050 puts the travel floor at -0.020 m (min 0.000) - max drop 0.030");
+  const Plan plan = MustCompile("[12]\nride_drop_front = 0.02\n");
+  EXPECT_EQ(
+      plan.undo[0],
+      "UPDATE List_SpringDamperPhysics SET DefRideHeight = 0.15000000596046448, MinRideHeight = "
+      "0.10999999940395355, MaxRideHeight = 0.1899999976158142, MaxCompressHeight = 0.03500000014901161 "
+      "WHERE SpringDamperPhysicsID = 121");
 }
 
 TEST_F(RideDropTest, FrontComesBeforeRear) {

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdint>
-#include <cstring>
 
 #include "compile_case.h"
 
@@ -294,61 +292,6 @@ TEST_F(StockEditTest, HandlersRunInTheirFixedOrderFrontBeforeRear) {
 TEST_F(StockEditTest, SecondAxleFailingDropsTheFirstAxlesEdit) {
   EXPECT_EQ(CompileError("[8]\ntrack_front_stock = 0.01\ntrack_rear_stock = 0.01\n"),
             "[8]: no stock List_UpgradeCarBodyTrackSpacingRear row to change");
-}
-
-TEST(FormatExactSqlNumberTest, WritesTheShortestTextThatReadsBack) {
-  EXPECT_EQ(FormatExactSqlNumber(17), "17.0");
-  EXPECT_EQ(FormatExactSqlNumber(-3), "-3.0");
-  EXPECT_EQ(FormatExactSqlNumber(0.1), "0.1");
-  EXPECT_EQ(FormatExactSqlNumber(0.1 + 0.2), "0.30000000000000004");
-  EXPECT_EQ(FormatExactSqlNumber(static_cast<double>(0.15f)), "0.15000000596046448");
-  EXPECT_EQ(FormatExactSqlNumber(1e20), "1e+20");
-  EXPECT_EQ(FormatExactSqlNumber(0.00001), "1e-05");
-  EXPECT_EQ(FormatExactSqlNumber(123456789012), "123456789012.0");
-  EXPECT_EQ(FormatExactSqlNumber(-0.0), "-0.0");
-  EXPECT_EQ(FormatExactSqlNumber(5e-324), "5e-324");
-  EXPECT_EQ(FormatExactSqlNumber(1.7976931348623157e308), "1.7976931348623157e+308");
-}
-
-TEST(FormatExactSqlNumberTest, NonFiniteValuesGiveWhatFormatSqlNumberGives) {
-  EXPECT_EQ(FormatExactSqlNumber(std::nan("")), "NULL");
-  EXPECT_EQ(FormatExactSqlNumber(HUGE_VAL), "9e999");
-  EXPECT_EQ(FormatExactSqlNumber(-HUGE_VAL), "-9e999");
-}
-
-TEST(FormatExactSqlNumberTest, EveryTextReadsBackAsTheSameDouble) {
-  // Doubles across the whole range, from a fixed bit pattern walk; ParseNumberList reads as strtod does.
-  uint64_t bits = 0x3fb999999999999aULL;
-  for (int i = 0; i < 20000; ++i) {
-    bits = bits * 6364136223846793005ULL + 1442695040888963407ULL;
-    double value = 0.0;
-    std::memcpy(&value, &bits, sizeof value);
-    if (!std::isfinite(value)) continue;
-    const std::string text = FormatExactSqlNumber(value);
-    std::vector<double> read;
-    ASSERT_TRUE(ParseNumberList(text, &read)) << text;
-    ASSERT_EQ(read.size(), 1u);
-    EXPECT_EQ(std::memcmp(&read[0], &value, sizeof value), 0) << text;
-    EXPECT_NE(text.find_first_of(".eE"), std::string::npos) << text;
-  }
-}
-
-TEST(OldValueSqlTest, NullNumbersAndNothingElse) {
-  const QueryCell integer = IntegerCell(17);
-  const QueryCell real = RealCell(0.25);
-  const QueryCell null_cell;
-  const QueryCell text = TextCell("17");
-  const QueryCell nan = RealCell(std::nan(""));
-  std::string literal;
-  ASSERT_TRUE(OldValueSql(&integer, &literal));
-  EXPECT_EQ(literal, "17.0");
-  ASSERT_TRUE(OldValueSql(&real, &literal));
-  EXPECT_EQ(literal, "0.25");
-  ASSERT_TRUE(OldValueSql(&null_cell, &literal));
-  EXPECT_EQ(literal, "NULL");
-  EXPECT_FALSE(OldValueSql(&text, &literal));
-  EXPECT_FALSE(OldValueSql(&nan, &literal));
-  EXPECT_FALSE(OldValueSql(nullptr, &literal));
 }
 
 }  // namespace

@@ -1,0 +1,148 @@
+// gearloft script tests: the text undo statements restore old values with, and which cells have one.
+// Runs in every build, the Windows one included, where the C runtime's own number formatting differs.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "compiler/compiler.h"
+
+namespace gearloft {
+namespace {
+
+// Switches the process to a locale whose decimal separator is a comma, as the game may, until destroyed.
+class CommaLocale {
+ public:
+  CommaLocale() {
+    const char* current = std::setlocale(LC_ALL, nullptr);
+    saved_ = current != nullptr ? current : "C";
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "German_Germany.1252", "German"}) {
+      if (std::setlocale(LC_ALL, name) != nullptr && std::localeconv()->decimal_point[0] == ',') {
+        active_ = true;
+        return;
+      }
+    }
+    std::setlocale(LC_ALL, saved_.c_str());
+  }
+  ~CommaLocale() { std::setlocale(LC_ALL, saved_.c_str()); }
+  CommaLocale(const CommaLocale&) = delete;
+  CommaLocale& operator=(const CommaLocale&) = delete;
+  bool active() const { return active_; }
+
+ private:
+  std::string saved_;
+  bool active_ = false;
+};
+
+QueryCell Integer(int64_t value) {
+  QueryCell cell;
+  cell.kind = QueryCell::Kind::kInteger;
+  cell.integer = value;
+  return cell;
+}
+QueryCell Real(double value) {
+  QueryCell cell;
+  cell.kind = QueryCell::Kind::kReal;
+  cell.real = value;
+  return cell;
+}
+QueryCell Text(const std::string& value) {
+  QueryCell cell;
+  cell.kind = QueryCell::Kind::kText;
+  cell.text = value;
+  return cell;
+}
+
+TEST(FormatExactSqlNumberTest, WritesTheShortestTextThatReadsBack) {
+  EXPECT_EQ(FormatExactSqlNumber(17), "17.0");
+  EXPECT_EQ(FormatExactSqlNumber(-3), "-3.0");
+  EXPECT_EQ(FormatExactSqlNumber(0.1), "0.1");
+  EXPECT_EQ(FormatExactSqlNumber(0.1 + 0.2), "0.30000000000000004");
+  EXPECT_EQ(FormatExactSqlNumber(static_cast<double>(0.15f)), "0.15000000596046448");
+  EXPECT_EQ(FormatExactSqlNumber(1e20), "1e+20");
+  EXPECT_EQ(FormatExactSqlNumber(0.00001), "1e-05");
+  EXPECT_EQ(FormatExactSqlNumber(123456789012), "123456789012.0");
+  EXPECT_EQ(FormatExactSqlNumber(-0.0), "-0.0");
+  EXPECT_EQ(FormatExactSqlNumber(5e-324), "5e-324");
+  EXPECT_EQ(FormatExactSqlNumber(1.7976931348623157e308), "1.7976931348623157e+308");
+}
+
+TEST(FormatExactSqlNumberTest, NonFiniteValuesGiveWhatFormatSqlNumberGives) {
+  EXPECT_EQ(FormatExactSqlNumber(std::nan("")), "NULL");
+  EXPECT_EQ(FormatExactSqlNumber(HUGE_VAL), "9e999");
+  EXPECT_EQ(FormatExactSqlNumber(-HUGE_VAL), "-9e999");
+}
+
+TEST(FormatExactSqlNumberTest, EveryTextReadsBackAsTheSameDouble) {
+  // Doubles across the whole range, from a fixed bit pattern walk; ParseNumberList reads as strtod does.
+  uint64_t bits = 0x3fb999999999999aULL;
+  for (int i = 0; i < 20000; ++i) {
+    bits = bits * 6364136223846793005ULL + 1442695040888963407ULL;
+    double value = 0.0;
+    std::memcpy(&value, &bits, sizeof value);
+    if (!std::isfinite(value)) continue;
+    const std::string text = FormatExactSqlNumber(value);
+    std::vector<double> read;
+    ASSERT_TRUE(ParseNumberList(text, &read)) << text;
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_EQ(std::memcmp(&read[0], &value, sizeof value), 0) << text;
+    EXPECT_NE(text.find_first_of(".eE"), std::string::npos) << text;
+  }
+}
+
+TEST(OldValueSqlTest, NullNumbersAndNothingElse) {
+  const QueryCell integer = Integer(17);
+  const QueryCell real = Real(0.25);
+  const QueryCell null_cell;
+  const QueryCell text = Text("17");
+  const QueryCell nan = Real(std::nan(""));
+  std::string literal;
+  ASSERT_TRUE(OldValueSql(&integer, &literal));
+  EXPECT_EQ(literal, "17.0");
+  ASSERT_TRUE(OldValueSql(&real, &literal));
+  EXPECT_EQ(literal, "0.25");
+  ASSERT_TRUE(OldValueSql(&null_cell, &literal));
+  EXPECT_EQ(literal, "NULL");
+  EXPECT_FALSE(OldValueSql(&text, &literal));
+  EXPECT_FALSE(OldValueSql(&nan, &literal));
+  EXPECT_FALSE(OldValueSql(nullptr, &literal));
+}
+
+TEST(FormatExactSqlNumberTest, WritesAPointInACommaLocale) {
+  CommaLocale comma;
+  if (!comma.active()) GTEST_SKIP() << "no comma-decimal locale is installed";
+  EXPECT_EQ(FormatExactSqlNumber(static_cast<double>(0.15f)), "0.15000000596046448");
+  EXPECT_EQ(FormatExactSqlNumber(2.5e-7), "2.5e-07");
+  EXPECT_EQ(FormatExactSqlNumber(17), "17.0");
+}
+
+TEST(ReadRowIdTest, IntegersAsTheyAreRealsTruncatedNothingElse) {
+  const QueryCell big = Integer(9007199254740993);
+  const QueryCell real = Real(-7000.9);
+  const QueryCell lowest = Real(-9223372036854775808.0);
+  const QueryCell too_big = Real(9223372036854775808.0);
+  const QueryCell nan = Real(std::nan(""));
+  const QueryCell text = Text("7000");
+  const QueryCell null_cell;
+  int64_t id = 0;
+  ASSERT_TRUE(ReadRowId(&big, &id));
+  EXPECT_EQ(id, 9007199254740993);
+  ASSERT_TRUE(ReadRowId(&real, &id));
+  EXPECT_EQ(id, -7000);
+  ASSERT_TRUE(ReadRowId(&lowest, &id));
+  EXPECT_EQ(id, INT64_MIN);
+  id = 5;
+  EXPECT_FALSE(ReadRowId(&too_big, &id));
+  EXPECT_FALSE(ReadRowId(&nan, &id));
+  EXPECT_FALSE(ReadRowId(&text, &id));
+  EXPECT_FALSE(ReadRowId(&null_cell, &id));
+  EXPECT_FALSE(ReadRowId(nullptr, &id));
+  EXPECT_EQ(id, 5);
+}
+
+}  // namespace
+}  // namespace gearloft
