@@ -51,6 +51,8 @@ int ParseOptions(const std::vector<std::string>& args, Options* options, std::os
       "compiler and apply code. Exit status: 0 every file compiles, 1 some file (or --apply) failed, 2 bad "
       "usage or an unreadable database.",
       "gearloft-check"};
+  // A path may begin with '/' on Windows too; only "--" starts an option.
+  app.allow_windows_style_options(false);
   CLI::Option* db = app.add_option("--db", options->db,
                                    "SQLite database with the game's tables (default: the bundled fixture)");
   db->type_name("FILE");
