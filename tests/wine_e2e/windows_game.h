@@ -1,0 +1,105 @@
+// gearloft Windows end-to-end support: a game folder as a player has it (gearloft-devhost.exe, gearloft.dll,
+// the fixture database, scripts\gearloft.ini, car scripts), the game run as its own process, its log and
+// plan file read as bytes, and its SQLite file read from outside the game.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct sqlite3;
+
+namespace gearloft::wine_e2e {
+
+namespace fs = std::filesystem;
+
+// Settings for a game that starts working at once: no garage fix, no age wait, no boot re-sends.
+extern const char kQuickSettings[];
+
+// A file's whole content as bytes; empty when it cannot be read.
+std::string ReadBytes(const fs::path& path);
+bool WriteBytes(const fs::path& path, const std::string& bytes);
+
+// Index of the first message at or after `from` that begins with `prefix`; -1 when there is none.
+int Find(const std::vector<std::string>& messages, const std::string& prefix, int from = 0);
+
+class WindowsGame {
+ public:
+  // A script that never compiles; a game started by Start exits when the log names it.
+  static constexpr const char* kStopScript = "zz_wine_stop.ini";
+
+  explicit WindowsGame(const std::string& name);
+  ~WindowsGame();
+  WindowsGame(const WindowsGame&) = delete;
+  WindowsGame& operator=(const WindowsGame&) = delete;
+
+  const fs::path& Folder() const { return folder_; }
+  fs::path ScriptsFolder() const { return folder_ / "scripts" / "tunebay"; }
+  fs::path LogFile() const { return ScriptsFolder() / "gearloft.log"; }
+  fs::path PlanFile() const { return ScriptsFolder() / "gearloft.plan.sql"; }
+  fs::path DatabaseFile() const { return folder_ / "devhost.db"; }
+  // The folder as the game names it in its banner ("C:\...\scripts\tunebay").
+  std::string WatchedFolderText() const;
+
+  // scripts\gearloft.ini with section [gearloft] holding `lines`.
+  void WriteSettings(const std::string& lines);
+  // Writes a car script (UTF-8 name) whole: written under another name first and renamed in, so the
+  // worker never lists a half-written file.
+  void WriteScript(const std::string& name, const std::string& text);
+  void RemoveScript(const std::string& name);
+  // Copies every example script in; gives their names.
+  std::vector<std::string> CopyExamples();
+
+  // The fixture database in the game folder; false and `error` when it could not be made.
+  bool MakeDatabase(std::string* error);
+
+  // Runs the game to its end with these arguments; its exit code.
+  int Run(const std::vector<std::string>& arguments);
+  // Starts the game in the background with `flags`; it runs until Stop (at most 120 s).
+  void Start(std::vector<std::string> flags);
+  // Starts the game in the background with exactly these arguments; Wait gives its exit code.
+  void StartWith(const std::vector<std::string>& arguments);
+  // Ends a game started by Start with the stop script, which the worker must still list and load; the
+  // game's exit code.
+  int Stop();
+  int Wait();
+
+  // The log's complete lines without their time and age prefix; a line still being written is left out.
+  std::vector<std::string> Messages() const;
+  // Waits until a message at or after `from` begins with `prefix`; its index, or -1 after `seconds`.
+  int WaitFor(const std::string& prefix, int from = 0, double seconds = 60) const;
+  // What the game printed (standard output and error).
+  std::string Output() const;
+
+ private:
+  fs::path folder_;
+  fs::path executable_;
+  std::thread child_;
+  std::atomic<int> exit_code_{-1};
+};
+
+// A connection to the game's SQLite file from outside the game; it waits for the game's own writes.
+class GameDatabase {
+ public:
+  explicit GameDatabase(const fs::path& file);
+  ~GameDatabase();
+  GameDatabase(const GameDatabase&) = delete;
+  GameDatabase& operator=(const GameDatabase&) = delete;
+
+  // Empty while everything went well, else what failed first.
+  const std::string& Error() const { return error_; }
+  sqlite3* Handle() { return db_; }
+  // Every row the statement answers, cells as "integer:7", "real:0.10000000000000001", "text:x" or
+  // "null", joined by "|".
+  std::vector<std::string> Rows(const std::string& sql);
+  // Every table with every row in key order, one entry per row: "table|cells".
+  std::vector<std::string> Dump();
+
+ private:
+  sqlite3* db_ = nullptr;
+  std::string error_;
+};
+
+}  // namespace gearloft::wine_e2e
