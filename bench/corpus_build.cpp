@@ -1,7 +1,8 @@
 // gearloft benchmarks: builds the scan corpus. Cuts the executable sections out of the ELF and PE files
 // named on the command line (x86-64 only) and writes them, one after the other, into one cache file until
 // it holds exactly the asked number of MiB; a manifest beside it names what went in.
-//   gearloft_bench_corpus <cache file> <MiB> <binary>...
+
+// Usage: gearloft_bench_corpus <cache file> <MiB> <binary>...
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

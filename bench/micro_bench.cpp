@@ -1,6 +1,6 @@
 // gearloft benchmarks: Google Benchmark views of the single steps, for profiling one of them alone: the
 // search paths over the code corpus (GEARLOFT_BENCH_CORPUS names the cache file), insert batching, the
-// final checks, the in-place diff and a warm LoadPlan of 1,000 scripts, listing 100 scripts, ApplyPlan.
+// final checks, the in-place diff, warm loads of 1,000 scripts, a listing, a host call, ApplyPlan.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>

@@ -1,7 +1,8 @@
 // gearloft benchmarks: the call-site scan over the code corpus, every search path and the runtime's memchr
 // in interleaved rounds of the same run, printed as `name: value` lines. Needs no benchmark library, so
 // the MinGW build runs it under Wine against the Windows C runtime's memchr.
-//   gearloft_bench_scan <corpus file> [--rounds N] [--prefix TEXT]
+
+// Usage: gearloft_bench_scan <corpus file> [--rounds N] [--prefix TEXT]
 #include <algorithm>
 #include <chrono>
 #include <cstddef>

@@ -1,6 +1,7 @@
 // gearloft benchmarks: everything but the scan, measured on the large fixture through the real bridge into
-// the simulated game, printed as `name: value` lines. Each section runs in its own process:
-//   gearloft_bench_system compile|apply|idle|reload|reload1000|memory [--quick]
+// the simulated game, printed as `name: value` lines, one section per process.
+
+// Usage: gearloft_bench_system compile|apply|idle|reload|reload1000|memory [--quick]
 // compile: LoadPlan of 1,000 scripts, cold (empty query cache) and warm; apply: ApplyPlan of 10,000 new
 // rows against one statement per row; idle, reload, memory: the real worker loop running in this process.
 #include <algorithm>

@@ -1,8 +1,10 @@
 // gearloft host database bridge: the fast call-site search, internal to src/hostdb. Two rare fixed bytes
 // of the pattern are tested at 16 or 32 start positions at once; only a start that passes both is checked
-// in full. scan_avx2.cpp is compiled for AVX2 alone, so this header holds plain types and declarations:
-// no inline code that the AVX2 file could emit for the whole library to run on a CPU without AVX2.
+// in full.
 #pragma once
+
+// scan_avx2.cpp is compiled for AVX2 alone, so this header holds plain types and declarations: no inline
+// code that the AVX2 file could emit for the whole library to run on a CPU without AVX2.
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,6 @@
-// gearloft host database bridge tests: the fast search paths (SSE2, AVX2) against the first-byte reference
-// on random bytes with planted call sites at every offset around vector blocks and range ends, near misses,
-// more than 32 matches, random patterns, an unreadable page right after or before the range, and this
-// executable's own code.
+// gearloft host database bridge tests: the fast search paths (SSE2, AVX2) against the first-byte reference,
+// with call sites at every offset around vector blocks and range ends, near misses, more than 32 matches,
+// random patterns, unreadable pages at either end of the range, and this executable's own code.
 #include <gtest/gtest.h>
 
 #include <algorithm>
