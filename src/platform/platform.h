@@ -186,6 +186,9 @@ bool CpuHasAvx2();
 void* LoadLibraryFile(const std::string& path);
 // Address of an exported symbol of a loaded library (dlsym / GetProcAddress); null when absent.
 void* LibrarySymbol(void* library, const char* name);
+// Drops one load of a library (dlclose / FreeLibrary), as a loader that unloads its mods does; a library
+// that pinned itself stays in place.
+void UnloadLibrary(void* library);
 
 // ---- Child programs (tests start the simulated game as a player's machine starts the game) ------------
 

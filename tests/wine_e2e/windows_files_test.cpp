@@ -160,6 +160,24 @@ TEST(WindowsFilesTest, CallSiteOnAPageThatCannotRunIsFoundOnlyOnceItCan) {
   EXPECT_GT(Find(messages, "CDatabase global resolved (1)"), waiting) << game.Output();
 }
 
+// A loader that unloads the library right after loading it: the pin keeps in place the code the worker
+// runs. The worker finds no call site in the loader and sleeps 2 s between its tries, so it comes back
+// into the library's code twice before the loader ends.
+TEST(WindowsFilesTest, LibraryUnloadedByItsLoaderStaysAndItsWorkerRunsOn) {
+  WindowsGame game("pin");
+  const fs::path loader = game.Folder() / "loader.exe";
+  fs::copy_file(fs::path(GEARLOFT_UNLOADING_LOADER_EXE), loader);
+  const fs::path output = game.Folder() / "loader.txt";
+  EXPECT_EQ(platform::RunProgram(loader.u8string(), {(game.Folder() / "gearloft.dll").u8string(), "5"},
+                                 output.u8string()),
+            0)
+      << ReadBytes(output);
+  EXPECT_EQ(ReadBytes(output), "gearloft-unloading-loader: still running\r\n");
+  const std::vector<std::string> messages = game.Messages();
+  ASSERT_EQ(messages.size(), 2u) << ReadBytes(game.LogFile());
+  EXPECT_EQ(messages[1], "waiting for the ExecuteQuery call-site signature (code not decrypted yet)");
+}
+
 TEST(WindowsFilesTest, GameGetsEachArgumentWhole) {
   WindowsGame game("arguments");
   const std::string odd = "--say \"hi\" to C:\\games\\ and \\\"x\\\\\" ";

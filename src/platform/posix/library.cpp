@@ -15,4 +15,8 @@ void* LibrarySymbol(void* library, const char* name) {
   return dlsym(library, name);
 }
 
+void UnloadLibrary(void* library) {
+  if (library != nullptr) dlclose(library);
+}
+
 }  // namespace gearloft::platform
