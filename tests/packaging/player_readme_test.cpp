@@ -49,7 +49,7 @@ std::vector<SourceFile> Sources() {
 
 // The text of each C string literal in `code`, as the program holds it.
 std::vector<std::string> Literals(const std::string& code) {
-  static const std::regex literal("\"((?:[^\"\\\\\\n]|\\\\.)*)\"");
+  static const std::regex& literal = *new std::regex("\"((?:[^\"\\\\\\n]|\\\\.)*)\"");
   std::vector<std::string> texts;
   for (std::sregex_iterator it(code.begin(), code.end(), literal), end; it != end; ++it) {
     const std::string escaped = (*it)[1].str();
@@ -66,7 +66,7 @@ std::vector<std::string> Literals(const std::string& code) {
 // The pieces of a message between its printf conversions, without blanks at their ends, each holding a
 // letter (a lone "s)" of "%ds)" is left to the pieces around it).
 std::vector<std::string> FixedPieces(const std::string& message) {
-  static const std::regex conversion("%[-+ #0-9.]*(?:ll|l|z)?[sdfgxu]");
+  static const std::regex& conversion = *new std::regex("%[-+ #0-9.]*(?:ll|l|z)?[sdfgxu]");
   std::vector<std::string> pieces;
   std::sregex_token_iterator it(message.begin(), message.end(), conversion, -1), end;
   for (; it != end; ++it) {
@@ -89,7 +89,8 @@ TEST(PlayerReadmeTest, EveryCarKeyHasAnExampleLine) {
 // Every piece of text the parser, the key reader and the compiler build an error from.
 TEST(PlayerReadmeTest, EveryReasonAScriptIsSkippedForIsExplained) {
   const std::string readme = Readme();
-  static const std::regex error_statement("(\\berror = |\\bFail\\()(?:[^;\"]|\"(?:[^\"\\\\\\n]|\\\\.)*\")*;");
+  static const std::regex& error_statement =
+      *new std::regex("(\\berror = |\\bFail\\()(?:[^;\"]|\"(?:[^\"\\\\\\n]|\\\\.)*\")*;");
   size_t pieces = 0;
   for (const SourceFile& file : Sources()) {
     if (file.path.rfind("compiler/", 0) != 0 && file.path != "scripts/parser.cpp" &&
@@ -114,7 +115,7 @@ TEST(PlayerReadmeTest, EveryReasonAScriptIsSkippedForIsExplained) {
 // Every format the library hands to LogLine, and every garage message.
 TEST(PlayerReadmeTest, EveryLogLineIsExplained) {
   const std::string readme = Readme();
-  static const std::regex log_line("LogLine\\(\\s*\"((?:[^\"\\\\\\n]|\\\\.)*)\"");
+  static const std::regex& log_line = *new std::regex("LogLine\\(\\s*\"((?:[^\"\\\\\\n]|\\\\.)*)\"");
   size_t formats = 0;
   size_t garage = 0;
   for (const SourceFile& file : Sources()) {

@@ -133,7 +133,7 @@ int WindowsGame::Wait() {
 }
 
 std::vector<std::string> WindowsGame::Messages() const {
-  static const std::regex prefix("^\\d\\d:\\d\\d:\\d\\d \\[ *\\d+s\\] ");
+  static const std::regex& prefix = *new std::regex("^\\d\\d:\\d\\d:\\d\\d \\[ *\\d+s\\] ");
   std::vector<std::string> messages;
   const std::string bytes = ReadBytes(LogFile());
   size_t start = 0;

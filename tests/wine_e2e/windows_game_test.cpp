@@ -31,7 +31,7 @@ std::vector<std::string> InListingOrder(std::vector<std::string> names) {
 
 // The number in "loaded <name>: <cars>, N statement(s)"; -1 when the message has another shape.
 int StatementCount(const std::string& message) {
-  static const std::regex loaded("^loaded .*, (\\d+) statement\\(s\\)$");
+  static const std::regex& loaded = *new std::regex("^loaded .*, (\\d+) statement\\(s\\)$");
   std::smatch match;
   return std::regex_match(message, match, loaded) ? std::stoi(match[1]) : -1;
 }
