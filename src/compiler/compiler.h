@@ -73,6 +73,11 @@ Plan LoadPlanWithQuery(const ScriptListing& listing, const PreviousRowIds& previ
 
 // ---- New upgrade rows -------------------------------------------------------------------------------
 
+// " AND Id NOT IN (" + the Ids the plan in force added to `table` + ")", or "" when it added none there.
+// A look-up that must see only the game's own rows carries it: during a re-apply those rows are still in
+// the table, and the answer is cached for the life of the process.
+std::string PreviousRowsClause(const PreviousRowIds& previous, const std::string& table);
+
 // Hands out the next Level for a table and owner. False when the game's highest Level leaves no Level
 // within [kLowestLevel, kHighestLevel].
 bool NextLevel(IdContext& ids, const std::string& table, const std::string& owner_column, int64_t owner_value,

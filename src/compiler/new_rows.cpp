@@ -54,6 +54,17 @@ static std::string SectionPrefix(const CarContext& car) {
   return "[" + car.section.name + "]: ";
 }
 
+std::string PreviousRowsClause(const PreviousRowIds& previous, const std::string& table) {
+  const auto found = previous.find(table);
+  if (found == previous.end() || found->second.empty()) return std::string();
+  std::string clause = " AND Id NOT IN (";
+  for (size_t i = 0; i < found->second.size(); ++i) {
+    if (i != 0) clause += ",";
+    clause += std::to_string(found->second[i]);
+  }
+  return clause + ")";
+}
+
 bool NextLevel(IdContext& ids, const std::string& table, const std::string& owner_column, int64_t owner_value,
                int32_t* level) {
   const std::string key = table + "|" + std::to_string(owner_value);
@@ -64,16 +75,7 @@ bool NextLevel(IdContext& ids, const std::string& table, const std::string& owne
   } else {
     // Rows the applied plan added are left out, so compiling the same scripts again gives them the same
     // Levels, and with them the same Ids.
-    std::string clause;
-    const auto previous = ids.previous.find(table);
-    if (previous != ids.previous.end() && !previous->second.empty()) {
-      clause = " AND Id NOT IN (";
-      for (size_t i = 0; i < previous->second.size(); ++i) {
-        if (i != 0) clause += ",";
-        clause += std::to_string(previous->second[i]);
-      }
-      clause += ")";
-    }
+    const std::string clause = PreviousRowsClause(ids.previous, table);
     const double highest =
         std::trunc(QueryNumber(ids.query,
                                "SELECT MAX(Level) FROM " + table + " WHERE " + owner_column + " = " +
