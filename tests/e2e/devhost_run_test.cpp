@@ -5,87 +5,16 @@
 #if defined(GEARLOFT_DEVHOST_EXE) && defined(GEARLOFT_LIBRARY_FILE)
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "e2e/game_folder.h"
 
 namespace gearloft {
 namespace {
 
-namespace fs = std::filesystem;
-
-// A game folder holding copies of the game and the library, with short timings in its settings.
-class GameFolder {
- public:
-  explicit GameFolder(const std::string& name) {
-    std::random_device random;
-    folder_ = fs::temp_directory_path() / ("gearloft-e2e-" + name + "-" + std::to_string(random()));
-    fs::create_directories(folder_ / "scripts");
-    const fs::path game = GEARLOFT_DEVHOST_EXE;
-    const fs::path library = GEARLOFT_LIBRARY_FILE;
-    executable_ = folder_ / game.filename();
-    fs::copy_file(game, executable_);
-    fs::copy_file(library, folder_ / library.filename());
-    std::ofstream settings(folder_ / "scripts" / "gearloft.ini", std::ios::binary);
-    settings << "[gearloft]\r\ngarage_lod = 0\r\nfirst_call_age = 0\r\nresend = 1\r\npoll_ms = 200\r\n";
-  }
-  ~GameFolder() {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
-  GameFolder(const GameFolder&) = delete;
-  GameFolder& operator=(const GameFolder&) = delete;
-
-  // Runs the game until a log line contains `exit_when` (at most 60 s); true when it exited with 0.
-  bool Run(const std::string& exit_when, std::vector<std::string> flags) {
-    flags.insert(flags.begin(), {"--run-seconds", "60", "--exit-when", exit_when});
-    return RunWith(flags);
-  }
-
-  // The log's messages without their time and age prefix.
-  std::vector<std::string> Messages() const {
-    std::vector<std::string> messages;
-    std::ifstream log(folder_ / "scripts" / "tunebay" / "gearloft.log", std::ios::binary);
-    std::string line;
-    while (std::getline(log, line)) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      const size_t cut = line.find("] ");
-      messages.push_back(cut == std::string::npos ? line : line.substr(cut + 2));
-    }
-    return messages;
-  }
-
-  // Runs the game with exactly these arguments; true when it exited with 0.
-  bool RunWith(const std::vector<std::string>& arguments) {
-    std::string command = Quote(executable_.string());
-    for (const std::string& argument : arguments) command += " " + Quote(argument);
-    command += " > " + Quote((folder_ / "output.txt").string()) + " 2>&1";
-    return std::system(command.c_str()) == 0;
-  }
-
-  std::string Output() const {
-    std::ifstream output(folder_ / "output.txt", std::ios::binary);
-    std::stringstream text;
-    text << output.rdbuf();
-    return text.str();
-  }
-
- private:
-  static std::string Quote(const std::string& text) { return "\"" + text + "\""; }
-  fs::path folder_;
-  fs::path executable_;
-};
-
-// Index of the first message at or after `from` that begins with `prefix`; -1 when there is none.
-int Find(const std::vector<std::string>& messages, const std::string& prefix, int from = 0) {
-  for (size_t i = static_cast<size_t>(from); i < messages.size(); ++i) {
-    if (messages[i].rfind(prefix, 0) == 0) return static_cast<int>(i);
-  }
-  return -1;
-}
+using e2e::Find;
+using e2e::GameFolder;
 
 TEST(DevhostRunTest, ResolvesTheGlobalAndGoesLive) {
   GameFolder game("live");
