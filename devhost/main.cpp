@@ -178,6 +178,11 @@ struct LogEcho {
   bool following = false;
   std::string earlier_first_line;
   long earlier_size = -1;  // -1: there was no earlier log
+  // The rotation moves the earlier log to the previous log's name. A start within the same second as the
+  // earlier one writes the same first line, so only finding the earlier log there tells the two apart
+  // (unless the previous log already looked like it before the library was loaded).
+  std::string previous_path;
+  bool previous_was_earlier = false;
   long offset = 0;
   std::string partial;
 };
@@ -191,16 +196,35 @@ bool ReadFirstLine(std::FILE* file, std::string* line, long* size) {
   return *size >= 0;
 }
 
+// True when the file at `path` begins with `first_line` and is `size` bytes long.
+bool FileLooksLike(const std::string& path, const std::string& first_line, long size) {
+  std::FILE* file = platform::OpenFile(path, "rb", platform::Share::kDenyNone);
+  if (file == nullptr) return false;
+  std::string first;
+  long file_size = 0;
+  const bool read = ReadFirstLine(file, &first, &file_size);
+  std::fclose(file);
+  return read && first == first_line && file_size == size;
+}
+
 void StartEcho(LogEcho* echo, const std::string& path) {
   echo->path = path;
+  echo->previous_path = path + ".1";
   std::FILE* file = platform::OpenFile(path, "rb", platform::Share::kDenyNone);
   if (file == nullptr) return;
   if (!ReadFirstLine(file, &echo->earlier_first_line, &echo->earlier_size)) echo->earlier_size = -1;
   std::fclose(file);
+  echo->previous_was_earlier =
+      echo->earlier_size >= 0 &&
+      FileLooksLike(echo->previous_path, echo->earlier_first_line, echo->earlier_size);
 }
 
 // Echoes complete new lines; true when one of them contains `wanted` (when `wanted` is not null).
 bool PollEcho(LogEcho* echo, const std::string* wanted) {
+  // Looked for before the log is opened: once the earlier log stands under the previous log's name, the
+  // file opened next can only be the new log.
+  const bool rotated = !echo->following && echo->earlier_size >= 0 && !echo->previous_was_earlier &&
+                       FileLooksLike(echo->previous_path, echo->earlier_first_line, echo->earlier_size);
   std::FILE* file = platform::OpenFile(echo->path, "rb", platform::Share::kDenyNone);
   if (file == nullptr) return false;
   bool seen = false;
@@ -208,8 +232,8 @@ bool PollEcho(LogEcho* echo, const std::string* wanted) {
     std::string first;
     long size = 0;
     const bool read = ReadFirstLine(file, &first, &size);
-    const bool earlier =
-        echo->earlier_size >= 0 && size >= echo->earlier_size && first == echo->earlier_first_line;
+    const bool earlier = !rotated && echo->earlier_size >= 0 && size >= echo->earlier_size &&
+                         first == echo->earlier_first_line;
     if (read && !earlier) echo->following = true;
   }
   if (echo->following && std::fseek(file, 0, SEEK_END) == 0) {

@@ -4,8 +4,10 @@
 
 #if defined(GEARLOFT_DEVHOST_EXE) && defined(GEARLOFT_LIBRARY_FILE)
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e/game_folder.h"
@@ -68,6 +70,18 @@ TEST(DevhostRunTest, BlockedProbeIsReportedStuck) {
   EXPECT_LE(seconds, 17);
   EXPECT_EQ(messages[static_cast<size_t>(line)], stuck + std::to_string(seconds) + " s");
   EXPECT_GT(Find(messages, "DB live", line), line) << game.Output();
+}
+
+TEST(DevhostRunTest, SecondStartInTheSameSecondFollowsItsOwnLog) {
+  GameFolder game("again");
+  // Both starts early in one wall-clock second, so both logs begin with the same banner line.
+  while (std::chrono::system_clock::now().time_since_epoch() % std::chrono::seconds(1) >
+         std::chrono::milliseconds(50)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(game.Run("DB live", {})) << game.Output();
+  ASSERT_TRUE(game.Run("DB live", {})) << game.Output();
+  EXPECT_NE(game.Output().find("] DB live\n"), std::string::npos) << game.Output();
 }
 
 TEST(DevhostRunTest, UnknownOptionIsRefused) {
