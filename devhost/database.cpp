@@ -18,6 +18,7 @@ struct DatabaseState {
   sqlite3* connection = nullptr;
   bool owns_connection = false;
   std::atomic<uint64_t> calls{0};
+  std::atomic<uint64_t> faults_injected{0};
   // Serialises SQLite work, the knobs and the result store: the game's own thread and the worker
   // thread call the same object.
   std::mutex mutex;
@@ -49,16 +50,32 @@ struct Decision {
   Oversize oversize_kind;
   bool huge_text;
   bool ignore_writes;
+  CallFault call_fault;
+  uint32_t call_block_ms;
+  void (*block_wait)(uint32_t milliseconds);
 };
 
 bool Matches(const std::string& pattern, const char* sql) {
   return !pattern.empty() && std::string(sql).find(pattern) != std::string::npos;
 }
 
-Decision Decide(DatabaseState* state, const char* sql) {
+Decision Decide(DatabaseState* state, const char* sql, uint64_t call) {
   std::lock_guard<std::mutex> lock(state->mutex);
   const Knobs& knobs = state->knobs;
-  Decision decision{0, Fault::kNone, false, knobs.oversize, false, knobs.ignore_writes};
+  Decision decision{0,
+                    Fault::kNone,
+                    false,
+                    knobs.oversize,
+                    false,
+                    knobs.ignore_writes,
+                    CallFault::kNone,
+                    knobs.call_block_ms,
+                    knobs.block_wait};
+  if (knobs.call_fault != CallFault::kNone && knobs.fault_at_call != 0 &&
+      (call == knobs.fault_at_call || (knobs.fault_onwards && call > knobs.fault_at_call))) {
+    decision.call_fault = knobs.call_fault;
+    state->faults_injected.fetch_add(1);
+  }
   if (knobs.block_seconds != 0 && !state->blocked &&
       (knobs.block_on.empty() || Matches(knobs.block_on, sql))) {
     state->blocked = true;
@@ -79,8 +96,12 @@ volatile uint8_t* UnwritablePage() {
   return page;
 }
 
-HostValue ColumnValue(sqlite3_stmt* statement, int column, bool huge_text) {
-  switch (sqlite3_column_type(statement, column)) {
+HostValue ColumnValue(sqlite3_stmt* statement, int column, bool huge_text, bool numbers_as_text) {
+  const int type = sqlite3_column_type(statement, column);
+  if (numbers_as_text && (type == SQLITE_INTEGER || type == SQLITE_FLOAT)) {
+    return TextValue(reinterpret_cast<const char*>(sqlite3_column_text(statement, column)));
+  }
+  switch (type) {
     case SQLITE_INTEGER:
       return IntegerValue(sqlite3_column_int64(statement, column));
     case SQLITE_FLOAT:
@@ -108,6 +129,8 @@ std::unique_ptr<BuiltResult> RunSql(DatabaseState* state, const char* sql, const
   }
   std::vector<std::string> columns;
   std::vector<std::vector<HostValue>> rows;
+  const bool drop_writes = decision.ignore_writes || decision.call_fault == CallFault::kDropWrite;
+  const bool numbers_as_text = decision.call_fault == CallFault::kWrongCellType;
   const char* next = sql;
   while (*next != '\0') {
     sqlite3_stmt* statement = nullptr;
@@ -116,7 +139,7 @@ std::unique_ptr<BuiltResult> RunSql(DatabaseState* state, const char* sql, const
     const bool advanced = tail != nullptr && tail != next;
     next = advanced ? tail : next + std::char_traits<char>::length(next);
     if (statement == nullptr) continue;  // only blanks or a comment were left
-    if (decision.ignore_writes && !sqlite3_stmt_readonly(statement)) {
+    if (drop_writes && !sqlite3_stmt_readonly(statement)) {
       sqlite3_finalize(statement);
       continue;
     }
@@ -129,12 +152,16 @@ std::unique_ptr<BuiltResult> RunSql(DatabaseState* state, const char* sql, const
     int step = SQLITE_ROW;
     while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
       std::vector<HostValue> row;
-      for (int j = 0; j < width; ++j) row.push_back(ColumnValue(statement, j, decision.huge_text));
+      for (int j = 0; j < width; ++j) {
+        row.push_back(ColumnValue(statement, j, decision.huge_text, numbers_as_text));
+      }
       rows.push_back(std::move(row));
     }
     sqlite3_finalize(statement);
     if (step != SQLITE_DONE) return nullptr;
   }
+  // The builder leaves out the cells beyond the last column.
+  if (decision.call_fault == CallFault::kWrongColumnCount && !columns.empty()) columns.pop_back();
   return BuildHostResult(columns, rows);
 }
 
@@ -142,16 +169,38 @@ void* Answer(DatabaseState* state, void** result_slot, const char* sql, const De
   std::lock_guard<std::mutex> lock(state->mutex);
   std::unique_ptr<BuiltResult>& kept = state->results[std::this_thread::get_id()];
   kept = RunSql(state, sql, decision);
-  void* answer = kept ? static_cast<void*>(&kept->host) : nullptr;
+  void* answer =
+      kept && decision.call_fault != CallFault::kNullResult ? static_cast<void*>(&kept->host) : nullptr;
   if (result_slot != nullptr) *result_slot = answer;
   return answer;
 }
 
 void* GEARLOFT_HOSTCALL ExecuteQuery(void* self, void** result_slot, const char* sql) {
   DatabaseState* state = static_cast<Database*>(self)->state;
-  state->calls.fetch_add(1);
-  const Decision decision = Decide(state, sql);
+  const uint64_t call = state->calls.fetch_add(1) + 1;
+  const Decision decision = Decide(state, sql, call);
   if (decision.block_seconds != 0) platform::SleepMs(decision.block_seconds * 1000);
+  switch (decision.call_fault) {
+    case CallFault::kAccessViolation:
+      *UnwritablePage() = 1;
+      break;
+    case CallFault::kThrow:
+      throw std::runtime_error("CDatabase::ExecuteQuery failed");
+    case CallFault::kBlock:
+      if (decision.block_wait != nullptr) {
+        decision.block_wait(decision.call_block_ms);
+      } else {
+        platform::SleepMs(decision.call_block_ms);
+      }
+      break;
+    case CallFault::kGlobalGone:
+      // The game tore its database down while the call was on its way in.
+      SetGameDatabase(nullptr);
+      if (result_slot != nullptr) *result_slot = nullptr;
+      return nullptr;
+    default:
+      break;
+  }
   if (decision.fault == Fault::kAccessViolation) *UnwritablePage() = 1;
   if (decision.fault == Fault::kThrow) throw std::runtime_error("CDatabase::ExecuteQuery failed");
   return Answer(state, result_slot, sql, decision);
@@ -215,6 +264,10 @@ void SetKnobs(Database* database, const Knobs& knobs) {
 
 uint64_t CallCount(const Database* database) {
   return database->state->calls.load();
+}
+
+uint64_t CallFaultsInjected(const Database* database) {
+  return database->state->faults_injected.load();
 }
 
 sqlite3* Connection(Database* database) {

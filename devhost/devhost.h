@@ -23,6 +23,20 @@ enum class Oversize {
   kRows,     // 1,000,000 row entries
 };
 
+// A fault injected by call number, as a failing game produces it.
+enum class CallFault {
+  kNone,
+  kAccessViolation,   // a store to a page that cannot be written, before the statement runs
+  kThrow,             // a C++ exception thrown out of ExecuteQuery, before the statement runs
+  kNullResult,        // the statement runs, but the result slot stays empty
+  kWrongColumnCount,  // the answer lacks its last column (a one-column answer has none left)
+  kWrongCellType,     // every number in the answer comes as its text
+  kDropWrite,         // a statement that would change the database does nothing, and says nothing
+  kBlock,             // the call waits `call_block_ms` before it runs
+  kGlobalGone,        // the game's global is emptied and the call answers nothing; SetGameDatabase
+                      // brings it back
+};
+
 // Misbehaviour on demand. A statement "matches" a text when it contains it.
 struct Knobs {
   std::string fault_on;  // matching statements fault inside ExecuteQuery ("" = never)
@@ -33,6 +47,14 @@ struct Knobs {
   Oversize oversize = Oversize::kColumns;
   std::string huge_text_on;    // text cells of matching statements claim 2 MiB
   bool ignore_writes = false;  // statements that would change the database run as if they did nothing
+  // Call k counts as CallCount counts: the first ExecuteQuery the object receives is call 1.
+  CallFault call_fault = CallFault::kNone;
+  uint64_t fault_at_call = 0;  // the first call that misbehaves (0 = none)
+  bool fault_onwards = false;  // every later call misbehaves too, not only that one
+  uint32_t call_block_ms = 0;  // how long a kBlock call waits
+  // When set, a kBlock call waits through this instead of sleeping, so a test's fake clock can pass
+  // the time while the caller is still inside the call.
+  void (*block_wait)(uint32_t milliseconds) = nullptr;
 };
 
 constexpr uint64_t kHugeTextLength = 2 * 1024 * 1024;
@@ -51,6 +73,8 @@ void CloseDatabase(Database* database);
 void SetKnobs(Database* database, const Knobs& knobs);
 // Number of ExecuteQuery calls the object has received, from every thread.
 uint64_t CallCount(const Database* database);
+// Number of calls that misbehaved through `call_fault` since the object was made.
+uint64_t CallFaultsInjected(const Database* database);
 sqlite3* Connection(Database* database);
 // While empty, List_UpgradeRimSizeFront reads as a table without rows (the game has not loaded it yet).
 bool SetProbeTableEmpty(Database* database, bool empty, std::string* error);
