@@ -88,7 +88,8 @@ void InsertRow(Plan& lists, const std::string& table, const std::string& columns
 
 // InsertRow after making sure the game has no row of its own with that Id: a row the previous plan
 // inserted, or one this compile already emitted, is not the game's. Fails the file with
-// "[" + name + "]: " + table + " already has a row " + Id.
+// "[" + name + "]: " + table + " already has a row " + Id, or with "[" + name + "]: " + table +
+// " gave no readable answer for row " + Id when the game's answer cannot tell.
 bool InsertNewRow(CarContext& car, const std::string& table, const std::string& columns,
                   const std::string& values, int64_t id);
 

@@ -108,16 +108,20 @@ static bool CellHoldsId(const QueryCell& cell, int64_t id) {
   return CellAsDouble(&cell) == static_cast<double>(id);
 }
 
+enum class RowHeld { kNo, kYes, kCannotTell };
+
 // Whether the game itself holds `id` in `table`. The Ids of one car's block of a thousand are asked
-// together, so the query cache answers every later row and every re-load of that block.
-static bool GameHasRow(const CarContext& car, const std::string& table, int64_t id) {
+// together, so the query cache answers every later row and every re-load of that block. A look-up that
+// failed, or whose rows carry no number Id, cannot tell: taking the Id as free then would let INSERT OR
+// IGNORE keep the game's row and the undo delete it.
+static RowHeld GameHasRow(const CarContext& car, const std::string& table, int64_t id) {
   for (const AddedRow& row : car.lists.added_rows) {
-    if (row.id == id && row.table == table) return false;
+    if (row.id == id && row.table == table) return RowHeld::kNo;
   }
   const auto previous = car.ids.previous.find(table);
   if (previous != car.ids.previous.end()) {
     for (int64_t previous_id : previous->second) {
-      if (previous_id == id) return false;
+      if (previous_id == id) return RowHeld::kNo;
     }
   }
   int64_t block = id / 1000;
@@ -125,20 +129,44 @@ static bool GameHasRow(const CarContext& car, const std::string& table, int64_t 
   const int64_t lowest = block * 1000;
   const QueryResult result = car.query("SELECT Id FROM " + table + " WHERE Id BETWEEN " +
                                        std::to_string(lowest) + " AND " + std::to_string(lowest + 999));
-  if (!result.ok) return false;
+  if (!result.ok) return RowHeld::kCannotTell;
   for (const std::vector<QueryCell>& row : result.rows) {
-    if (!row.empty() && CellHoldsId(row[0], id)) return true;
+    if (row.empty() || std::isnan(CellAsDouble(&row[0]))) return RowHeld::kCannotTell;
+    if (CellHoldsId(row[0], id)) return RowHeld::kYes;
   }
-  return false;
+  return RowHeld::kNo;
 }
 
 bool InsertNewRow(CarContext& car, const std::string& table, const std::string& columns,
                   const std::string& values, int64_t id) {
-  if (GameHasRow(car, table, id)) {
+  const RowHeld held = GameHasRow(car, table, id);
+  if (held == RowHeld::kCannotTell) {
+    car.error = SectionPrefix(car) + table + " gave no readable answer for row " + std::to_string(id);
+    return false;
+  }
+  if (held == RowHeld::kYes) {
     car.error = SectionPrefix(car) + table + " already has a row " + std::to_string(id);
     return false;
   }
   InsertRow(car.lists, table, columns, values, id);
+  return true;
+}
+
+// The stock diameter new rim sizes are measured from; the axle's first size when the car has no stock
+// row (or a NULL diameter). An answer that did not come, or came without a number where the diameter
+// belongs, fails the file: measuring from the first size then would write a wrong MassDiff unnoticed.
+static bool ReadStockDiameter(CarContext& car, const std::string& table, const std::string& column,
+                              double fallback, double* stock) {
+  const QueryResult result = car.query("SELECT " + column + " FROM " + table +
+                                       " WHERE Ordinal = " + car.carIdText + " AND IsStock = 1");
+  const QueryCell* cell =
+      result.ok && !result.rows.empty() && !result.rows[0].empty() ? &result.rows[0][0] : nullptr;
+  if (!result.ok || (!result.rows.empty() && (cell == nullptr || cell->kind == QueryCell::Kind::kText))) {
+    car.error = SectionPrefix(car) + table + " gave no readable stock " + column;
+    return false;
+  }
+  const double value = CellAsDouble(cell);
+  *stock = std::isnan(value) ? fallback : value;
   return true;
 }
 
@@ -153,11 +181,8 @@ static bool CompileNewRows(CarContext& car, const NewRowFamily& family) {
     const std::string table = side.table;
     const std::string column = side.value_column;
     double stock = 0.0;
-    if (family.layout == RowLayout::kRim) {
-      stock = QueryNumber(
-          car.query,
-          "SELECT " + column + " FROM " + table + " WHERE Ordinal = " + car.carIdText + " AND IsStock = 1",
-          values[0]);
+    if (family.layout == RowLayout::kRim && !ReadStockDiameter(car, table, column, values[0], &stock)) {
+      return false;
     }
     for (double value : values) {
       int32_t level = 0;
