@@ -31,6 +31,9 @@ struct InPlaceDiff {
 InPlaceDiff DiffAddedRows(const Plan& old_plan, const Plan& new_plan);
 // Undoes the old plan's edits (not its inserts), loads the new plan reusing the old rows' Ids, deletes
 // the dropped rows and rewrites the changed ones; gives the new plan with the rewrites' checks appended.
-Plan ReapplyInPlace(const Plan& old_plan, const ScriptListing& listing);
+// Everything it sends is read back: the undone edits before the new plan is loaded, the deletes and
+// rewrites after. When a statement fails or does not read back it logs a WARNING, gives the old plan
+// and sets `landed` (when given) to false; a re-apply from the old plan then starts over.
+Plan ReapplyInPlace(const Plan& old_plan, const ScriptListing& listing, bool* landed = nullptr);
 
 }  // namespace gearloft

@@ -1,6 +1,9 @@
 // gearloft apply and verify: bringing the live tables from the plan in force to a freshly loaded one
 // without deleting and re-inserting the rows both of them add.
+#include <cmath>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "apply/apply.h"
@@ -8,19 +11,122 @@
 #include "runtime/runtime.h"
 
 namespace gearloft {
+namespace {
 
-Plan ReapplyInPlace(const Plan& old_plan, const ScriptListing& listing) {
+constexpr double kReadBackTolerance = 0.000001;  // as ApplyPlan compares
+
+// What an undo sent: per row (table and condition), each column with the value the last undo sent for
+// it gave it. "UPDATE " + table + " SET " + col = value, ... + " WHERE " + condition, as the compiler
+// writes them; a text of another shape is not read back.
+std::vector<ReadBackCheck> UndoChecks(const std::vector<std::string>& sent) {
+  std::map<std::pair<std::string, std::string>, std::map<std::string, std::string>> rows;
+  for (const std::string& statement : sent) {
+    const size_t set = statement.find(" SET ");
+    const size_t where = statement.find(" WHERE ", set == std::string::npos ? 0 : set);
+    if (statement.compare(0, 7, "UPDATE ") != 0 || set == std::string::npos || where == std::string::npos) {
+      continue;
+    }
+    std::map<std::string, std::string> columns;
+    const std::string assignments = statement.substr(set + 5, where - set - 5);
+    bool readable = true;
+    for (size_t begin = 0; readable && begin <= assignments.size();) {
+      size_t end = assignments.find(", ", begin);
+      if (end == std::string::npos) end = assignments.size();
+      const std::string assignment = assignments.substr(begin, end - begin);
+      const size_t equals = assignment.find(" = ");
+      readable = equals != std::string::npos;
+      if (readable) columns[assignment.substr(0, equals)] = assignment.substr(equals + 3);
+      begin = end + 2;
+    }
+    if (!readable) continue;
+    std::map<std::string, std::string>& row =
+        rows[{statement.substr(7, set - 7), statement.substr(where + 7)}];
+    for (const auto& column : columns) row[column.first] = column.second;
+  }
+  std::vector<ReadBackCheck> checks;
+  for (const auto& row : rows) {
+    // IS compares NULL with NULL too; a row the game no longer has counts as undone.
+    std::string values;
+    for (const auto& column : row.second) {
+      values += (values.empty() ? "" : " AND ") + column.first + " IS " + column.second;
+    }
+    checks.push_back(ReadBackCheck{"SELECT COUNT(*) FROM " + row.first.first + " WHERE " + row.first.second +
+                                       " AND NOT (" + values + ")",
+                                   0.0});
+  }
+  return checks;
+}
+
+// The rows the diff deleted must be gone: one check per table. "DELETE FROM " + table + " WHERE Id = "
+// + id, as the compiler writes its undo deletes.
+std::vector<ReadBackCheck> RemovalChecks(const std::vector<std::string>& removed) {
+  const std::string head = "DELETE FROM ";
+  const std::string where = " WHERE Id = ";
+  std::map<std::string, std::string> ids;
+  for (const std::string& statement : removed) {
+    const size_t at = statement.find(where);
+    if (statement.compare(0, head.size(), head) != 0 || at == std::string::npos) continue;
+    std::string& list = ids[statement.substr(head.size(), at - head.size())];
+    list += (list.empty() ? "" : ",") + statement.substr(at + where.size());
+  }
+  std::vector<ReadBackCheck> checks;
+  for (const auto& table : ids) {
+    checks.push_back(
+        ReadBackCheck{"SELECT COUNT(*) FROM " + table.first + " WHERE Id IN (" + table.second + ")", 0.0});
+  }
+  return checks;
+}
+
+// The first check whose answer is missing or off, as text for the log; empty when all read back.
+std::string FirstMiss(const std::vector<ReadBackCheck>& checks) {
+  for (const ReadBackCheck& check : checks) {
+    const QueryResult result = Query(check.sql);
+    const double answer = result.ok && !result.rows.empty() && !result.rows[0].empty()
+                              ? CellAsDouble(&result.rows[0][0])
+                              : std::nan("");
+    if (std::isnan(answer) || std::fabs(answer - check.want) > kReadBackTolerance) return check.sql;
+  }
+  return std::string();
+}
+
+// A re-apply that did not land leaves the plan in force as it was: taken up again from it, the same
+// statements bring the tables to the same place, whichever of them landed the first time.
+Plan NotLanded(const Plan& old_plan, const std::string& what, bool* landed) {
+  LogLine("WARNING: re-apply did not land (%.300s) - re-applying on the next pass", what.c_str());
+  if (landed != nullptr) *landed = false;
+  return old_plan;
+}
+
+}  // namespace
+
+Plan ReapplyInPlace(const Plan& old_plan, const ScriptListing& listing, bool* landed) {
+  if (landed != nullptr) *landed = true;
   // Take back the old edits but keep the old rows: the new plan reuses their Ids, and rows the new plan
   // drops are deleted below once the diff knows which they are.
+  std::string failed;
+  std::vector<std::string> undone;
   for (auto it = old_plan.undo.rbegin(); it != old_plan.undo.rend(); ++it) {
     if (it->compare(0, 12, "DELETE FROM ") == 0) continue;
-    Execute(*it);  // a rewrite that did not land is caught by the next read-back
+    if (!Execute(*it) && failed.empty()) failed = *it;
+    undone.push_back(*it);
   }
+  // Read back before the new plan compiles: its look-ups read the values these statements put back.
+  if (failed.empty()) failed = FirstMiss(UndoChecks(undone));
+  if (!failed.empty()) return NotLanded(old_plan, failed, landed);
 
   Plan new_plan = LoadPlan(listing, PreviousRowIdsOf(old_plan));
   InPlaceDiff diff = DiffAddedRows(old_plan, new_plan);
-  for (const std::string& statement : diff.removed) Execute(statement);
-  for (const std::string& statement : diff.updated) Execute(statement);
+  for (const std::string& statement : diff.removed) {
+    if (!Execute(statement) && failed.empty()) failed = statement;
+  }
+  for (const std::string& statement : diff.updated) {
+    if (!Execute(statement) && failed.empty()) failed = statement;
+  }
+  // ApplyPlan reads the rewrites back again but never sends them: one that did not land is sent again
+  // only by a re-apply.
+  if (failed.empty()) failed = FirstMiss(RemovalChecks(diff.removed));
+  if (failed.empty()) failed = FirstMiss(diff.extra_checks);
+  if (!failed.empty()) return NotLanded(old_plan, failed, landed);
   new_plan.checks.insert(new_plan.checks.end(), diff.extra_checks.begin(), diff.extra_checks.end());
 
   LogLine("re-apply: %d added row(s) kept in place (%zu updated), %zu removed", diff.kept,

@@ -180,7 +180,11 @@ PassEnd RunPass(const Settings& settings, const LoopTimers& timers, const Worker
   if (!state->have_listing || !SameScripts(state->previous, listing)) {
     if (state->attempted) {
       LogLine("folder changed - re-applying in place");
-      state->plan = deps.reapply_in_place(state->plan, listing);
+      Plan next = deps.reapply_in_place(state->plan, listing);
+      // Its statements did not all land: the change stays unseen, so the next pass takes it up again from
+      // the plan in force, which still describes every row the tables may hold.
+      if (deps.reapply_landed && !deps.reapply_landed()) return PassEnd::kPollSleep;
+      state->plan = std::move(next);
     } else {
       state->plan = deps.load_plan(listing, PreviousRowIds());
     }

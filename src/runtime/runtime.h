@@ -90,6 +90,9 @@ struct WorkerDeps {
   std::function<ScriptListing()> list_scripts;
   std::function<Plan(const ScriptListing&, const PreviousRowIds&)> load_plan;
   std::function<Plan(const Plan&, const ScriptListing&)> reapply_in_place;
+  // Whether the last reapply_in_place landed; when false the loop keeps the plan in force and the
+  // listing it came from, so the next pass re-applies again. May be empty: every re-apply landed.
+  std::function<bool()> reapply_landed;
   std::function<bool(const Plan&)> apply_plan;
   std::function<void()> clear_current;
   std::function<bool()> start_watchdog;
