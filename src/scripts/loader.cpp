@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <memory>
 
 #include "compiler/compiler.h"
 #include "platform/platform.h"
@@ -112,16 +113,25 @@ ScriptListing ListScripts() {
   return ListScriptsIn(WatchedFolder());
 }
 
+namespace {
+
+// Closes a file however its use ends: out of memory inside the game must not leave it open.
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using OpenedFile = std::unique_ptr<std::FILE, FileCloser>;
+
+}  // namespace
+
 std::string ReadScriptFile(const std::string& path) {
   // An editor may hold the file for a moment while it saves.
   for (int attempt = 0; attempt < 5; ++attempt) {
-    std::FILE* file = platform::OpenFile(path, "rb", platform::Share::kDenyNone);
+    const OpenedFile file(platform::OpenFile(path, "rb", platform::Share::kDenyNone));
     if (file != nullptr) {
       std::string text;
       char buffer[16384];
       size_t got = 0;
-      while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-      std::fclose(file);
+      while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, got);
       return text;
     }
     platform::SleepMs(100);
@@ -136,8 +146,9 @@ Plan LoadPlanWithQuery(const ScriptListing& listing, const PreviousRowIds& previ
   LevelRegistry levels;
   const std::string folder = WatchedFolder();
   const std::string separator = platform::PathSeparator();
-  std::FILE* plan_file =
-      platform::OpenFile(folder + separator + "gearloft.plan.sql", "w", platform::Share::kDenyNone);
+  const OpenedFile opened_plan_file(
+      platform::OpenFile(folder + separator + "gearloft.plan.sql", "w", platform::Share::kDenyNone));
+  std::FILE* plan_file = opened_plan_file.get();
   for (const ScriptEntry& entry : listing) {
     const std::string& name = entry.name;
     Plan script_plan;
@@ -163,7 +174,6 @@ Plan LoadPlanWithQuery(const ScriptListing& listing, const PreviousRowIds& previ
     }
     AppendPlan(&plan, script_plan, false);
   }
-  if (plan_file != nullptr) std::fclose(plan_file);
   return plan;
 }
 

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "platform/platform.h"
 #include "platform/posix/filetime.h"
@@ -144,9 +145,19 @@ void SetRefuseHook(RefuseHook hook) {
   TheRefuseHook().store(hook);
 }
 
+namespace {
+
+// Closes the folder however the listing ends: out of memory inside the game must not leak it.
+struct FolderCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+
+}  // namespace
+
 std::vector<DirEntry> ListFolder(const std::string& folder, const std::string& suffix) {
   std::vector<DirEntry> entries;
-  DIR* dir = opendir(folder.c_str());
+  const std::unique_ptr<DIR, FolderCloser> open_dir(opendir(folder.c_str()));
+  DIR* dir = open_dir.get();
   if (dir == nullptr) return entries;
   const int dir_fd = dirfd(dir);
   while (const struct dirent* item = readdir(dir)) {
@@ -166,7 +177,6 @@ std::vector<DirEntry> ListFolder(const std::string& folder, const std::string& s
     entry.size = entry.is_directory ? 0 : static_cast<uint64_t>(info.st_size);
     entries.push_back(entry);
   }
-  closedir(dir);
   return entries;
 }
 

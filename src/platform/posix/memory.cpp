@@ -37,17 +37,21 @@ uint32_t ProtectFromPermissions(bool read, bool write, bool execute) {
   return read ? kPageReadOnly : kPageNoAccess;
 }
 
+// Closes the descriptor however the read ends: out of memory inside the game must not leak it.
+struct DescriptorCloser {
+  int fd;
+  ~DescriptorCloser() { close(fd); }
+};
+
 bool ReadMaps(std::string* text) {
   const int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
+  const DescriptorCloser closer{fd};
   char chunk[8192];
   for (;;) {
     const ssize_t got = read(fd, chunk, sizeof chunk);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      close(fd);
-      return got == 0;
-    }
+    if (got <= 0) return got == 0;
     text->append(chunk, static_cast<size_t>(got));
   }
 }

@@ -16,13 +16,16 @@ namespace gearloft::platform {
 
 namespace {
 
-bool ReadSmallFile(const char* path, std::string* content) {
+// Up to size - 1 bytes of the file, terminated. Nothing here allocates or throws: every log line asks
+// for the process age, also the one the worker writes when it is out of memory.
+bool ReadSmallFile(const char* path, char* buffer, size_t size) {
   std::FILE* file = std::fopen(path, "rbe");
   if (file == nullptr) return false;
-  char chunk[4096];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) content->append(chunk, got);
+  size_t used = 0;
+  size_t got = 0;
+  while (used + 1 < size && (got = std::fread(buffer + used, 1, size - 1 - used, file)) > 0) used += got;
   std::fclose(file);
+  buffer[used] = '\0';
   return true;
 }
 
@@ -44,11 +47,12 @@ uint64_t BootAsFileTime() {
 // The process's start in clock ticks after boot: field 22 of /proc/self/stat. The command name in
 // field 2 may hold blanks and parentheses, so counting starts after its last ")".
 bool StartTicksAfterBoot(uint64_t* ticks) {
-  std::string stat;
-  if (!ReadSmallFile("/proc/self/stat", &stat)) return false;
-  const size_t name_end = stat.rfind(')');
-  if (name_end == std::string::npos) return false;
-  const char* cursor = stat.c_str() + name_end + 1;
+  // A few hundred bytes: 52 numbers and a name of at most 16 characters.
+  char stat[4096];
+  if (!ReadSmallFile("/proc/self/stat", stat, sizeof stat)) return false;
+  const char* name_end = std::strrchr(stat, ')');
+  if (name_end == nullptr) return false;
+  const char* cursor = name_end + 1;
   // Field 3 is the first after the name; skip fields 3 to 21.
   for (int field = 3; field < 22; ++field) {
     while (*cursor == ' ') ++cursor;

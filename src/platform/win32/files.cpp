@@ -8,6 +8,7 @@
 #include <wchar.h>
 
 #include <atomic>
+#include <memory>
 
 #include "platform/platform.h"
 #include "platform/win32/wide.h"
@@ -107,12 +108,22 @@ void SetRefuseHook(RefuseHook hook) {
   refuse_hook = hook;
 }
 
+namespace {
+
+// Closes the search however the listing ends: out of memory inside the game must not leak it.
+struct SearchCloser {
+  void operator()(void* search) const { FindClose(search); }
+};
+
+}  // namespace
+
 std::vector<DirEntry> ListFolder(const std::string& folder, const std::string& suffix) {
   std::vector<DirEntry> entries;
   const std::wstring pattern = ToWide(folder + "\\*" + suffix);
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW(pattern.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return entries;
+  const std::unique_ptr<void, SearchCloser> open_search(search);
   do {
     DirEntry entry;
     entry.name = FromWide(found.cFileName, wcslen(found.cFileName));
@@ -124,7 +135,6 @@ std::vector<DirEntry> ListFolder(const std::string& folder, const std::string& s
     entry.size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
     entries.push_back(entry);
   } while (FindNextFileW(search, &found) != 0);
-  FindClose(search);
   return entries;
 }
 
