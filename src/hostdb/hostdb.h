@@ -81,7 +81,7 @@ constexpr size_t kMaxMatchesPerChunk = 32;
 // `result_slot` (may be null) receives the host result address, possibly 0.
 bool CallExecuteQuery(uintptr_t global, const char* sql, uintptr_t* result_slot);
 // Copies a host result object into a QueryResult (bounded: < 4096 columns, < 1,000,000 rows,
-// strings up to 1 MiB).
+// < 1,000,000 cells, strings up to 1 MiB, 16 MiB of text in all; a larger claim is not ok).
 QueryResult ReadHostResult(uintptr_t result);
 
 QueryResult Query(const std::string& sql);

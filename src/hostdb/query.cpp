@@ -85,6 +85,10 @@ constexpr uintptr_t kCellValue = 8;
 // Anything this large is a stale or foreign object, not an answer to one of our statements.
 constexpr uintptr_t kMaxColumns = 4096;
 constexpr uintptr_t kMaxRows = 1000000;
+// Within those bounds a foreign object can still claim 4095 columns of 999,999 rows, each cell a text of
+// 1 MiB: copied, that is terabytes. Our statements never get a millionth of either.
+constexpr uint64_t kMaxCells = 1000000;
+constexpr uint64_t kMaxTextBytes = 16 * 1024 * 1024;
 // Host string: text inline or its address in bytes 0-15, length at 16, capacity at 24.
 constexpr uintptr_t kStringLength = 16;
 constexpr uintptr_t kStringCapacity = 24;
@@ -100,12 +104,23 @@ bool ReadWord(uintptr_t address, uint64_t* value) {
   return platform::GuardedRead(reinterpret_cast<const void*>(address), value, sizeof *value);
 }
 
-std::string ReadHostString(uintptr_t address) {
+// The text one result may still copy; every string is charged the length it claims.
+struct TextBudget {
+  uint64_t left = kMaxTextBytes;
+  bool spent = false;
+};
+
+std::string ReadHostString(uintptr_t address, TextBudget* budget) {
   uint64_t length = 0;
   uint64_t capacity = 0;
   ReadWord(address + kStringLength, &length);
   ReadWord(address + kStringCapacity, &capacity);
   if (length == 0 || length > kMaxStringLength) return std::string();
+  if (length > budget->left) {
+    budget->spent = true;
+    return std::string();
+  }
+  budget->left -= length;
   uint64_t text = address;
   if (capacity > kInlineCapacity && !ReadWord(address, &text)) return std::string();
   std::string copy(static_cast<size_t>(length), '\0');
@@ -116,7 +131,7 @@ std::string ReadHostString(uintptr_t address) {
   return copy;
 }
 
-QueryCell ConvertCell(uint8_t tag, uint64_t value) {
+QueryCell ConvertCell(uint8_t tag, uint64_t value, TextBudget* budget) {
   QueryCell cell;
   switch (tag) {
     case kTagInteger:
@@ -129,7 +144,7 @@ QueryCell ConvertCell(uint8_t tag, uint64_t value) {
       break;
     case kTagText:
       cell.kind = QueryCell::Kind::kText;
-      cell.text = ReadHostString(static_cast<uintptr_t>(value));
+      cell.text = ReadHostString(static_cast<uintptr_t>(value), budget);
       break;
     default:
       break;
@@ -139,7 +154,7 @@ QueryCell ConvertCell(uint8_t tag, uint64_t value) {
 
 // One row's cells. The whole cell array is copied at once when it can be; otherwise cell by cell, so
 // the readable cells of a partly unreadable row still count.
-std::vector<QueryCell> ReadRow(uintptr_t cells, size_t columns) {
+std::vector<QueryCell> ReadRow(uintptr_t cells, size_t columns, TextBudget* budget) {
   std::vector<QueryCell> row;
   row.reserve(columns);
   std::vector<uint8_t> raw(columns * kCellSize);
@@ -156,7 +171,7 @@ std::vector<QueryCell> ReadRow(uintptr_t cells, size_t columns) {
       if (!platform::GuardedRead(reinterpret_cast<const void*>(cell), &tag, 1)) tag = 0;
       if (!ReadWord(cell + kCellValue, &value)) value = 0;
     }
-    row.push_back(ConvertCell(tag, value));
+    row.push_back(ConvertCell(tag, value, budget));
   }
   return row;
 }
@@ -193,10 +208,13 @@ QueryResult ReadHostResult(uintptr_t result) {
   const uint64_t column_count = (columns_end - columns_begin) / kColumnEntrySize;
   const uint64_t row_count = (rows_end - rows_begin) / kRowEntrySize;
   if (column_count >= kMaxColumns || row_count >= kMaxRows) return copy;
+  if (column_count * row_count >= kMaxCells) return copy;
 
+  TextBudget budget;
   copy.columns.reserve(static_cast<size_t>(column_count));
   for (uint64_t i = 0; i < column_count; ++i) {
-    copy.columns.push_back(ReadHostString(static_cast<uintptr_t>(columns_begin + i * kColumnEntrySize)));
+    copy.columns.push_back(
+        ReadHostString(static_cast<uintptr_t>(columns_begin + i * kColumnEntrySize), &budget));
   }
 
   const size_t rows = static_cast<size_t>(row_count);
@@ -208,9 +226,11 @@ QueryResult ReadHostResult(uintptr_t result) {
     }
   }
   copy.rows.reserve(rows);
-  for (size_t i = 0; i < rows; ++i) {
-    copy.rows.push_back(ReadRow(static_cast<uintptr_t>(row_cells[i]), static_cast<size_t>(column_count)));
+  for (size_t i = 0; i < rows && !budget.spent; ++i) {
+    copy.rows.push_back(
+        ReadRow(static_cast<uintptr_t>(row_cells[i]), static_cast<size_t>(column_count), &budget));
   }
+  if (budget.spent) return QueryResult();
   copy.ok = true;
   return copy;
 }

@@ -107,7 +107,8 @@ bool ReadSingleNumber(const CarSection& section, const std::string& axle_key, co
 
 // "%.10g" as the C locale prints it, plus ".0" when the text has no '.', 'e' or 'E', so the value reaches
 // SQL as a real literal. Non-finite values, which no SQL literal spells, give "9e999", "-9e999" (what
-// SQL reads as the infinities) and "NULL" (what the database stored where a NaN was read).
+// SQL reads as the infinities) and "NULL" (what the database stored where a NaN was read). The doubles
+// that ten digits would round past the largest double give "1.797693134e+308" (with their sign).
 std::string FormatSqlNumber(double value);
 
 // ---- Folder listing, plan loading, plan file --------------------------------------------------------

@@ -185,6 +185,11 @@ std::string FormatSqlNumber(double value) {
   const std::to_chars_result result =
       std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 10);
   std::string text(buffer, result.ptr);
+  // Ten digits round the doubles nearest the largest one up past it: "1.797693135e+308" would reach SQL
+  // as an infinity. They print as the ten-digit number just below instead.
+  static const char kPastLargest[] = "1.797693135e+308";
+  const size_t sign = value < 0 ? 1 : 0;
+  if (text.compare(sign, std::string::npos, kPastLargest) == 0) text[sign + 10] = '4';
   if (text.find_first_of(".eE") == std::string::npos) text += ".0";
   return text;
 }
