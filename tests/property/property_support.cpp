@@ -438,6 +438,29 @@ GameDump FreshGame::Dump() {
   return dump;
 }
 
+namespace {
+
+int KeepStatement(unsigned kind, void* context, void*, void* text) {
+  const char* sql = static_cast<const char*>(text);
+  // Trigger bodies arrive as comments; only statements sent to the database count.
+  if (kind == SQLITE_TRACE_STMT && sql != nullptr && std::strncmp(sql, "--", 2) != 0) {
+    static_cast<std::vector<std::string>*>(context)->push_back(sql);
+  }
+  return 0;
+}
+
+}  // namespace
+
+void FreshGame::RecordStatements() {
+  if (connection_ != nullptr) sqlite3_trace_v2(connection_, SQLITE_TRACE_STMT, KeepStatement, &statements_);
+}
+
+std::vector<std::string> FreshGame::TakeStatements() {
+  std::vector<std::string> taken;
+  taken.swap(statements_);
+  return taken;
+}
+
 std::vector<FixtureCar> FreshGame::Cars() {
   std::vector<FixtureCar> cars;
   sqlite3_stmt* statement = nullptr;
@@ -514,6 +537,24 @@ void WatchedScripts::Write(const ScriptSet& set) {
     std::ofstream out(folder_ / file.name, std::ios::binary | std::ios::trunc);
     out << RenderScript(file);
   }
+}
+
+std::vector<std::string> WatchedScripts::LogMessages(size_t first) const {
+  std::ifstream in(folder_ / "gearloft.log", std::ios::binary);
+  std::vector<std::string> messages;
+  std::string line;
+  for (size_t index = 0; std::getline(in, line); ++index) {
+    if (index < first) continue;
+    // "hh:mm:ss [ageS] " comes first.
+    const size_t end = line.find("s] ");
+    messages.push_back(end == std::string::npos ? line : line.substr(end + 3));
+  }
+  return messages;
+}
+
+std::string WatchedScripts::ReadFile(const std::string& name) const {
+  std::ifstream in(folder_ / name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::string WatchedScripts::LogTail(size_t lines) const {

@@ -113,10 +113,14 @@ class FreshGame {
   bool ok() const { return database_ != nullptr; }
   GameDump Dump();
   std::vector<FixtureCar> Cars();
+  // From now on every statement the database runs is kept, in order; TakeStatements hands them over.
+  void RecordStatements();
+  std::vector<std::string> TakeStatements();
 
  private:
   devhost::Database* database_ = nullptr;
   ::sqlite3* connection_ = nullptr;
+  std::vector<std::string> statements_;
 };
 
 // The watched folder of the suite: a temp folder holding the scripts and the log.
@@ -131,6 +135,10 @@ class WatchedScripts {
   void Write(const ScriptSet& set);
   // The last lines of the log, for failure messages.
   std::string LogTail(size_t lines) const;
+  // The log's messages from line `first` on, without their time and age prefix.
+  std::vector<std::string> LogMessages(size_t first) const;
+  // The bytes of a file in the folder ("" when there is none).
+  std::string ReadFile(const std::string& name) const;
 
  private:
   std::filesystem::path folder_;
