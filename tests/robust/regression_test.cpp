@@ -208,6 +208,8 @@ class ReapplyLanding : public ::testing::Test {
     std::string line;
     std::string last;
     while (std::getline(in, line)) last = line;
+    // The log is written in text mode: its lines end in CR LF on Windows.
+    if (!last.empty() && last.back() == '\r') last.pop_back();
     const size_t end = last.find("s] ");
     return end == std::string::npos ? last : last.substr(end + 3);
   }
