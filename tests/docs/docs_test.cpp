@@ -172,6 +172,7 @@ const std::vector<std::string>& WorkerMessages() {
       "ERROR: apply missed %d times in a row - holding until scripts\\tunebay changes",
       "folder changed - re-applying in place",
       "re-apply: %d added row(s) kept in place (%zu updated), %zu removed",
+      "WARNING: re-apply did not land (%.300s) - re-applying on the next pass",
       "ERROR: %s",
       "ERROR: unknown exception",
   };
