@@ -33,6 +33,9 @@ target_include_directories(gearloft_sqlite3 SYSTEM PUBLIC "${GEARLOFT_SQLITE_DIR
 # Serialized threading, as a system SQLite has it: the game's thread and the worker share one connection.
 # No extension loading: the game loads none.
 target_compile_definitions(gearloft_sqlite3 PRIVATE SQLITE_THREADSAFE=1 SQLITE_OMIT_LOAD_EXTENSION=1)
+# Its 9 MB take minutes to optimise fully on a CI machine and seconds at -O1; the tests need it correct,
+# not fast.
+target_compile_options(gearloft_sqlite3 PRIVATE -O1)
 set_target_properties(gearloft_sqlite3 PROPERTIES POSITION_INDEPENDENT_CODE ON)
 add_library(SQLite::SQLite3 ALIAS gearloft_sqlite3)
 set(SQLite3_FOUND TRUE)
