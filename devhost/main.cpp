@@ -196,9 +196,15 @@ bool ReadFirstLine(std::FILE* file, std::string* line, long* size) {
   return *size >= 0;
 }
 
+// The echo's reads must never stand in the library's way: on Windows a file held open by a reader that
+// does not let others rename it would make the rotation of the logs at start-up fail.
+std::FILE* OpenForEcho(const std::string& path) {
+  return platform::OpenFile(path, "rb", platform::Share::kShareAll);
+}
+
 // True when the file at `path` begins with `first_line` and is `size` bytes long.
 bool FileLooksLike(const std::string& path, const std::string& first_line, long size) {
-  std::FILE* file = platform::OpenFile(path, "rb", platform::Share::kDenyNone);
+  std::FILE* file = OpenForEcho(path);
   if (file == nullptr) return false;
   std::string first;
   long file_size = 0;
@@ -210,7 +216,7 @@ bool FileLooksLike(const std::string& path, const std::string& first_line, long 
 void StartEcho(LogEcho* echo, const std::string& path) {
   echo->path = path;
   echo->previous_path = path + ".1";
-  std::FILE* file = platform::OpenFile(path, "rb", platform::Share::kDenyNone);
+  std::FILE* file = OpenForEcho(path);
   if (file == nullptr) return;
   if (!ReadFirstLine(file, &echo->earlier_first_line, &echo->earlier_size)) echo->earlier_size = -1;
   std::fclose(file);
@@ -225,7 +231,7 @@ bool PollEcho(LogEcho* echo, const std::string* wanted) {
   // file opened next can only be the new log.
   const bool rotated = !echo->following && echo->earlier_size >= 0 && !echo->previous_was_earlier &&
                        FileLooksLike(echo->previous_path, echo->earlier_first_line, echo->earlier_size);
-  std::FILE* file = platform::OpenFile(echo->path, "rb", platform::Share::kDenyNone);
+  std::FILE* file = OpenForEcho(echo->path);
   if (file == nullptr) return false;
   bool seen = false;
   if (!echo->following) {

@@ -47,6 +47,10 @@ enum class Share {
   kExclusive,  // plain open: _wfopen
   kDenyWrite,  // others may read, not write: _wfsopen(..., _SH_DENYWR)
   kDenyNone,   // others may read and write: _wfsopen(..., _SH_DENYNO)
+  // Others may also rename or delete it (Windows still refuses to move another file onto it): for a
+  // reader that follows a file another process moves aside, such as the simulated game echoing the log.
+  // Never used by the library itself.
+  kShareAll,
 };
 
 // fopen-style open with a share mode; mode letters as for fopen ("w" is text mode: LF becomes CR LF on

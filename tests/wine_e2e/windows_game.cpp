@@ -30,7 +30,8 @@ const char kQuickSettings[] =
 
 std::string ReadBytes(const fs::path& path) {
   std::string bytes;
-  std::FILE* file = platform::OpenFile(path.u8string(), "rb", platform::Share::kDenyNone);
+  // Shared for renaming as well: a test polling the log must not keep the worker from rotating it.
+  std::FILE* file = platform::OpenFile(path.u8string(), "rb", platform::Share::kShareAll);
   if (file == nullptr) return bytes;
   char chunk[4096];
   size_t got = 0;

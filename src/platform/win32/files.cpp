@@ -2,12 +2,14 @@
 // environment and UTF-16 text. Everything above this file speaks UTF-8.
 #include <windows.h>
 
+#include <fcntl.h>
 #include <io.h>
 #include <share.h>
 #include <stdio.h>
 #include <wchar.h>
 
 #include <atomic>
+#include <cstring>
 #include <memory>
 
 #include "platform/platform.h"
@@ -38,6 +40,46 @@ bool EndsWithIgnoringAsciiCase(const std::string& text, const std::string& suffi
     if (a != b) return false;
   }
   return true;
+}
+
+// _wfsopen has no share flag for renaming or deleting: the file is opened by hand and handed to the
+// runtime as a stream with the same mode.
+std::FILE* OpenSharingAll(const std::wstring& path, const char* mode) {
+  const bool update = std::strchr(mode, '+') != nullptr;
+  DWORD access = update ? GENERIC_READ | GENERIC_WRITE : 0;
+  DWORD disposition = 0;
+  int flags = update ? _O_RDWR : 0;
+  switch (mode[0]) {
+    case 'r':
+      access |= GENERIC_READ;
+      disposition = OPEN_EXISTING;
+      flags |= update ? 0 : _O_RDONLY;
+      break;
+    case 'w':
+      access |= GENERIC_WRITE;
+      disposition = CREATE_ALWAYS;
+      flags |= update ? 0 : _O_WRONLY;
+      break;
+    case 'a':
+      access |= GENERIC_WRITE;
+      disposition = OPEN_ALWAYS;
+      flags |= (update ? 0 : _O_WRONLY) | _O_APPEND;
+      break;
+    default:
+      return nullptr;
+  }
+  flags |= std::strchr(mode, 'b') != nullptr ? _O_BINARY : _O_TEXT;
+  HANDLE handle = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags);
+  if (descriptor == -1) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* file = _wfdopen(descriptor, ToWide(mode).c_str());
+  if (file == nullptr) _close(descriptor);
+  return file;
 }
 
 }  // namespace
@@ -93,6 +135,8 @@ std::FILE* OpenFile(const std::string& path, const char* mode, Share share) {
       return _wfsopen(wide_path.c_str(), wide_mode.c_str(), _SH_DENYWR);
     case Share::kDenyNone:
       return _wfsopen(wide_path.c_str(), wide_mode.c_str(), _SH_DENYNO);
+    case Share::kShareAll:
+      return OpenSharingAll(wide_path, mode);
   }
   return nullptr;
 }
