@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <regex>
 #include <string>
 #include <vector>
@@ -34,6 +35,26 @@ int StatementCount(const std::string& message) {
   static const std::regex& loaded = *new std::regex("^loaded .*, (\\d+) statement\\(s\\)$");
   std::smatch match;
   return std::regex_match(message, match, loaded) ? std::stoi(match[1]) : -1;
+}
+
+// A dumped row's table and key, its first two cells ("table|integer:7004").
+std::string RowKey(const std::string& row) {
+  const size_t table_end = row.find('|');
+  return row.substr(0, row.find('|', table_end + 1));
+}
+
+// Rows of `after` whose key `before` lacks, and rows whose key it has with other cells.
+void CompareDumps(const std::vector<std::string>& before, const std::vector<std::string>& after,
+                  size_t* added, size_t* changed) {
+  std::map<std::string, std::string> rows;
+  for (const std::string& row : before) rows[RowKey(row)] = row;
+  *added = 0;
+  *changed = 0;
+  for (const std::string& row : after) {
+    const auto it = rows.find(RowKey(row));
+    if (it == rows.end()) ++*added;
+    if (it != rows.end() && it->second != row) ++*changed;
+  }
 }
 
 std::string Joined(const std::vector<std::string>& lines) {
@@ -97,8 +118,13 @@ TEST(WindowsGameTest, ScriptsApplyThenReapplyInPlaceThenRemovingThemRestoresEver
       << plan;
 
   std::string id;
+  size_t added = 0;
+  size_t edited = 0;
   {
     GameDatabase db(game.DatabaseFile());
+    CompareDumps(original, db.Dump(), &added, &edited);
+    // The example scripts edit stock rows as well as adding upgrades.
+    EXPECT_GT(edited, 0u);
     const std::vector<std::string> rows = db.Rows(
         "SELECT Id, Level, IsStock FROM List_UpgradeRimSizeFront WHERE Ordinal = 42 AND FrontWheelDiameter = "
         "21");
@@ -123,6 +149,8 @@ TEST(WindowsGameTest, ScriptsApplyThenReapplyInPlaceThenRemovingThemRestoresEver
       std::regex("re-apply: (\\d+) added row\\(s\\) kept in place \\(1 updated\\), 0 removed")))
       << summary_line;
   const std::string kept = match[1].str();
+  // Every row the scripts added is one the re-apply kept.
+  EXPECT_EQ(kept, std::to_string(added));
   EXPECT_EQ(messages[static_cast<size_t>(reapplied)], messages[static_cast<size_t>(applied)]);
   {
     GameDatabase db(game.DatabaseFile());
