@@ -123,9 +123,13 @@ using OpenedFile = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
 
+// An editor, a sync tool or a virus scanner may hold a script for a few seconds after it is saved: read
+// as empty, its rows would go until its next change. Tries for 5 s, 100 ms apart.
+constexpr int kReadAttempts = 50;
+constexpr uint32_t kReadRetryMs = 100;
+
 std::string ReadScriptFile(const std::string& path) {
-  // An editor may hold the file for a moment while it saves.
-  for (int attempt = 0; attempt < 5; ++attempt) {
+  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
     const OpenedFile file(platform::OpenFile(path, "rb", platform::Share::kDenyNone));
     if (file != nullptr) {
       std::string text;
@@ -134,7 +138,7 @@ std::string ReadScriptFile(const std::string& path) {
       while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, got);
       return text;
     }
-    platform::SleepMs(100);
+    platform::SleepMs(kReadRetryMs);
   }
   return std::string();
 }

@@ -1,10 +1,11 @@
 // gearloft robustness tests: a script typed into the watched folder one byte at a time while the worker
 // polls between the bytes, then saved again through a temporary file renamed over it. After every pass
 // the rows the other scripts added or changed must all be there; at the end the tables must be what a
-// fresh run of the final folder makes.
+// fresh run of the final folder makes. And a save that another program holds open for a while.
 #if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "robust_run.h"
 
 namespace gearloft::robust {
@@ -126,6 +128,50 @@ TEST(HotReload, ExistingScriptTypedByteByByteThenRenamedLosesNoOtherRow) {
 TEST(HotReload, NewScriptTypedByteByByteThenRenamedLosesNoOtherRow) {
   TypeThenSaveByRename("zz_typed.ini", "[42]\r\nrim_sizes = 20, 21\r\ntrack_spacings_front = 0.02\r\n",
                        "[42]\nrim_sizes = 22\ntire_profiles_rear = -5\n");
+}
+
+// Opens of the held script that are still to be refused; the reader tries every 100 ms.
+std::atomic<int> g_refusals{0};
+
+bool RefuseHeldScript(const char* operation, const std::string& path) {
+  if (std::string(operation) != "open" || path.size() < 15 ||
+      path.compare(path.size() - 15, 15, "/kestrel_gt.ini") != 0) {
+    return false;
+  }
+  return g_refusals.fetch_sub(1) > 0;
+}
+
+// A save through a temporary file, after which another program holds the script for 3 s (30 of the
+// reader's attempts): the worker must read it whole once it is free, not as an empty script.
+TEST(HotReload, ScriptHeldOpenForThreeSecondsAfterItsSaveIsReadWhole) {
+  ScriptSet final_folder = ExampleScripts();
+  final_folder["kestrel_gt.ini"] = "[Kestrel_GT]\nrim_sizes_front = 20\ntrack_spacings_rear = 1.7\n";
+  const std::string want = TablesOf(final_folder);
+
+  RunOptions options;
+  options.steps = {ExampleScripts()};
+  options.on_sleep = [&](int sleep) {
+    if (sleep != 1) return;
+    const fs::path folder = RunningFolder();
+    WriteFile(folder / "kestrel_gt.ini.tmp", final_folder["kestrel_gt.ini"]);
+    StampAsSaved((folder / "kestrel_gt.ini.tmp").string());
+    fs::rename(folder / "kestrel_gt.ini.tmp", folder / "kestrel_gt.ini");
+    g_refusals = 30;
+  };
+  platform::SetRefuseHook(RefuseHeldScript);
+  const RunResult run = RunSequence(options);
+  platform::SetRefuseHook(nullptr);
+
+  EXPECT_LE(g_refusals.load(), 0) << "the hold never met the reader";
+  EXPECT_EQ(run.final_tables, want) << DumpDifference(want, run.final_tables);
+  int loaded_whole = 0;
+  int loaded_empty = 0;
+  for (const std::string& line : run.log) {
+    loaded_whole += line == "loaded kestrel_gt.ini: Kestrel_GT, 2 statement(s)" ? 1 : 0;
+    loaded_empty += line == "loaded kestrel_gt.ini: , 0 statement(s)" ? 1 : 0;
+  }
+  EXPECT_EQ(loaded_whole, 1);
+  EXPECT_EQ(loaded_empty, 0);
 }
 
 }  // namespace

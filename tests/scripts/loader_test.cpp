@@ -175,12 +175,12 @@ bool RefuseLockedScript(const char* operation, const std::string& path) {
   return true;
 }
 
-TEST_F(LoaderTest, LockedScriptIsReadAsEmptyAfterFiveAttempts) {
+TEST_F(LoaderTest, LockedScriptIsReadAsEmptyAfterFiftyAttempts) {
   Write("locked.ini", "[7]\nrim_sizes = 18\n");
   refused_opens = 0;
   platform::SetRefuseHook(RefuseLockedScript);
   EXPECT_EQ(ReadScriptFile((folder_ / "locked.ini").string()), "");
-  EXPECT_EQ(refused_opens.load(), 5);
+  EXPECT_EQ(refused_opens.load(), 50);
 }
 
 TEST_F(LoaderTest, LockedScriptLoadsWithNoCars) {
