@@ -51,6 +51,10 @@ enum class Share {
   // reader that follows a file another process moves aside, such as the simulated game echoing the log.
   // Never used by the library itself.
   kShareAll,
+  // Others may neither read nor write it while it is open: _wfsopen(..., _SH_DENYRW), as an editor or a
+  // virus scanner may hold a script. Linux cannot refuse other openers: a plain open there. Never used
+  // by the library itself.
+  kDenyAll,
 };
 
 // fopen-style open with a share mode; mode letters as for fopen ("w" is text mode: LF becomes CR LF on

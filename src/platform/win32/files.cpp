@@ -137,6 +137,8 @@ std::FILE* OpenFile(const std::string& path, const char* mode, Share share) {
       return _wfsopen(wide_path.c_str(), wide_mode.c_str(), _SH_DENYNO);
     case Share::kShareAll:
       return OpenSharingAll(wide_path, mode);
+    case Share::kDenyAll:
+      return _wfsopen(wide_path.c_str(), wide_mode.c_str(), _SH_DENYRW);
   }
   return nullptr;
 }
