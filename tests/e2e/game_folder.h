@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace gearloft::e2e {
 
 namespace fs = std::filesystem;
@@ -135,11 +137,9 @@ class GameFolder {
   }
 
   // Runs the game with exactly these arguments; true when it exited with 0.
+  // No shell in between: cmd.exe would strip the quotes of a command that begins with one.
   bool RunWith(const std::vector<std::string>& arguments) {
-    std::string command = Quote(executable_.string());
-    for (const std::string& argument : arguments) command += " " + Quote(argument);
-    command += " > " + Quote((folder_ / "output.txt").string()) + " 2>&1";
-    return std::system(command.c_str()) == 0;
+    return platform::RunProgram(executable_.u8string(), arguments, (folder_ / "output.txt").u8string()) == 0;
   }
 
   std::string Output() const {
@@ -150,7 +150,6 @@ class GameFolder {
   }
 
  private:
-  static std::string Quote(const std::string& text) { return "\"" + text + "\""; }
   fs::path folder_;
   fs::path executable_;
   std::thread child_;
