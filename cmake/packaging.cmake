@@ -1,6 +1,6 @@
 # gearloft release package, Windows builds: `cmake --build <dir> --target package` makes
 # gearloft-<version>-win64.zip, unpacked by the player into the game folder: gearloft.dll,
-# gearloft-README.txt, scripts/gearloft.ini and the example scripts in scripts/tunebay/.
+# gearloft-README.txt, scripts/gearloft.ini and the example scripts in scripts/tunebay/examples/.
 # The shipped zip comes from the mingw-dll preset (win32 thread model); tools/check-package checks it.
 if(NOT WIN32)
   return()
@@ -24,15 +24,17 @@ file(GLOB package_examples CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/examples/tune
 set(package_example_files)
 foreach(example IN LISTS package_examples)
   get_filename_component(name ${example} NAME)
-  gearloft_package_text(${example} tunebay/${name})
-  list(APPEND package_example_files ${package_text_dir}/tunebay/${name})
+  gearloft_package_text(${example} tunebay/examples/${name})
+  list(APPEND package_example_files ${package_text_dir}/tunebay/examples/${name})
 endforeach()
 
 # The DLL alone: its import library (nothing is exported) stays out of every installation.
 install(TARGETS gearloft RUNTIME DESTINATION . ARCHIVE DESTINATION lib EXCLUDE_FROM_ALL)
 install(FILES ${package_text_dir}/gearloft-README.txt DESTINATION .)
 install(FILES ${package_text_dir}/gearloft.ini DESTINATION scripts)
-install(FILES ${package_example_files} DESTINATION scripts/tunebay)
+# The examples wait in a sub-folder, which the worker never loads: a fresh install changes nothing in
+# the game until the player copies a script up into scripts/tunebay.
+install(FILES ${package_example_files} DESTINATION scripts/tunebay/examples)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME gearloft)
