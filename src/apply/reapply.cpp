@@ -50,8 +50,8 @@ std::vector<ReadBackCheck> UndoChecks(const std::vector<std::string>& sent) {
     for (const auto& column : row.second) {
       values += (values.empty() ? "" : " AND ") + column.first + " IS " + column.second;
     }
-    checks.push_back(ReadBackCheck{"SELECT COUNT(*) FROM " + row.first.first + " WHERE " + row.first.second +
-                                       " AND NOT (" + values + ")",
+    checks.push_back(ReadBackCheck{"SELECT COUNT(*) FROM " + row.first.first + " WHERE (" + row.first.second +
+                                       ") AND NOT (" + values + ")",
                                    0.0});
   }
   return checks;

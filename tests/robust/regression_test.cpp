@@ -227,10 +227,9 @@ TEST_F(ReapplyLanding, DroppedUndoIsReadBackAndTheOldPlanKept) {
   bool landed = true;
   const Plan kept = ReapplyInPlace(plan, ScriptListing(), &landed);
   EXPECT_FALSE(landed);
-  EXPECT_EQ(
-      LastLogMessage(),
-      "WARNING: re-apply did not land (SELECT COUNT(*) FROM List_UpgradeRimSizeFront WHERE Id = 7000 AND NOT "
-      "(FrontWheelDiameter IS 17.0)) - re-applying on the next pass");
+  EXPECT_EQ(LastLogMessage(),
+            "WARNING: re-apply did not land (SELECT COUNT(*) FROM List_UpgradeRimSizeFront WHERE (Id = 7000) "
+            "AND NOT (FrontWheelDiameter IS 17.0)) - re-applying on the next pass");
   EXPECT_EQ(kept.statements, plan.statements);
   EXPECT_EQ(kept.undo, plan.undo);
   // Nothing past the undo was sent: the added row is still there for the next attempt to delete.
