@@ -1,6 +1,7 @@
 # gearloft release package, Windows builds: `cmake --build <dir> --target package` makes
 # gearloft-<version>-win64.zip, unpacked by the player into the game folder: gearloft.dll,
-# gearloft-README.txt, scripts/gearloft.ini and the example scripts in scripts/tunebay/examples/.
+# gearloft-check.exe, gearloft-README.txt, scripts/gearloft.ini and the example scripts in
+# scripts/tunebay/examples/.
 # The shipped zip comes from the mingw-dll preset (win32 thread model); tools/check-package checks it.
 if(NOT WIN32)
   return()
@@ -35,6 +36,12 @@ install(FILES ${package_text_dir}/gearloft.ini DESTINATION scripts)
 # The examples wait in a sub-folder, which the worker never loads: a fresh install changes nothing in
 # the game until the player copies a script up into scripts/tunebay.
 install(FILES ${package_example_files} DESTINATION scripts/tunebay/examples)
+# gearloft-check.exe needs the simulated game's SQLite, which the mingw-dll configuration does not build;
+# tools/test hands it the one from the mingw build (a standalone program, never loaded into the game).
+set(GEARLOFT_PACKAGE_CHECK_EXE "" CACHE FILEPATH "gearloft-check.exe to ship in the release zip")
+if(GEARLOFT_PACKAGE_CHECK_EXE)
+  install(PROGRAMS ${GEARLOFT_PACKAGE_CHECK_EXE} DESTINATION .)
+endif()
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME gearloft)
