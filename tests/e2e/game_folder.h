@@ -142,11 +142,15 @@ class GameFolder {
     return platform::RunProgram(executable_.u8string(), arguments, (folder_ / "output.txt").u8string()) == 0;
   }
 
+  // The game's output with LF line ends (a Windows program writes CR LF to its text-mode output).
   std::string Output() const {
     std::ifstream output(folder_ / "output.txt", std::ios::binary);
     std::stringstream text;
     text << output.rdbuf();
-    return text.str();
+    std::string lines = text.str();
+    for (size_t at = lines.find("\r\n"); at != std::string::npos; at = lines.find("\r\n", at))
+      lines.erase(at, 1);
+    return lines;
   }
 
  private:
