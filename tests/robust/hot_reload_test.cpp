@@ -134,8 +134,10 @@ TEST(HotReload, NewScriptTypedByteByByteThenRenamedLosesNoOtherRow) {
 std::atomic<int> g_refusals{0};
 
 bool RefuseHeldScript(const char* operation, const std::string& path) {
+  // The folder ends with "/" on Linux and "\\" on Windows.
   if (std::string(operation) != "open" || path.size() < 15 ||
-      path.compare(path.size() - 15, 15, "/kestrel_gt.ini") != 0) {
+      path.compare(path.size() - 14, 14, "kestrel_gt.ini") != 0 ||
+      (path[path.size() - 15] != '/' && path[path.size() - 15] != '\\')) {
     return false;
   }
   return g_refusals.fetch_sub(1) > 0;
