@@ -55,15 +55,21 @@ bool WriteWholeFile(std::FILE* file, const std::string& content) {
 }  // namespace
 
 const std::vector<GarageEdit>& GarageEdits() {
-  static const std::vector<GarageEdit>& edits = *new std::vector<GarageEdit>{
-      {"<CarFocusLODMinMax\\b[^>]*/>", "<CarFocusLODMinMax",
-       "<CarFocusLODMinMax isDynamic=\"0\" dynamicValue=\"Extreme\"/>"},
-      {"<UseDynamicOptimization\\b[^>]*/>", "<UseDynamicOptimization",
-       "<UseDynamicOptimization value=\"0\"/>"},
-      {"<option id=\"CarLOD\"[^>]*/>", "<option id=\"CarLOD\"", "<option id=\"CarLOD\" value=\"4\"/>"},
-      {"<option id=\"UseDynamicOptimization\"[^>]*/>", "<option id=\"UseDynamicOptimization\"",
-       "<option id=\"UseDynamicOptimization\" value=\"0\"/>"},
-  };
+  static const std::vector<GarageEdit>& edits = *[] {
+    auto* made = new std::vector<GarageEdit>{
+        {"<CarFocusLODMinMax\\b[^>]*/>", "<CarFocusLODMinMax",
+         "<CarFocusLODMinMax isDynamic=\"0\" dynamicValue=\"Extreme\"/>", nullptr},
+        {"<UseDynamicOptimization\\b[^>]*/>", "<UseDynamicOptimization",
+         "<UseDynamicOptimization value=\"0\"/>", nullptr},
+        {"<option id=\"CarLOD\"[^>]*/>", "<option id=\"CarLOD\"", "<option id=\"CarLOD\" value=\"4\"/>",
+         nullptr},
+        {"<option id=\"UseDynamicOptimization\"[^>]*/>", "<option id=\"UseDynamicOptimization\"",
+         "<option id=\"UseDynamicOptimization\" value=\"0\"/>", nullptr},
+    };
+    // Compiling a "[^>]" bracket builds a table over every character through the locale; once is enough.
+    for (GarageEdit& edit : *made) edit.compiled = new std::regex(edit.pattern);
+    return made;
+  }();
   return edits;
 }
 
@@ -91,8 +97,11 @@ bool EditGarageText(const std::vector<GarageEdit>& edits, std::string* text, std
       return false;
     }
     try {
-      std::regex pattern(edit.pattern);
-      ReplaceOrInsert(text, pattern, edit.replacement);
+      if (edit.compiled != nullptr) {
+        ReplaceOrInsert(text, *edit.compiled, edit.replacement);
+      } else {
+        ReplaceOrInsert(text, std::regex(edit.pattern), edit.replacement);
+      }
     } catch (const std::regex_error&) {
       *reason = std::string("garage LOD: regular expression for ") + edit.literal_start +
                 " failed; config left untouched";

@@ -9,14 +9,16 @@
 namespace gearloft {
 
 // One edit of the configuration: a pattern (ECMAScript), the literal text every match of it begins
-// with, and the element that replaces its first match.
+// with, and the element that replaces its first match. `compiled`, when set, is `pattern` compiled
+// already; otherwise the pattern is compiled at each use.
 struct GarageEdit {
   const char* pattern;
   const char* literal_start;
   const char* replacement;
+  const std::regex* compiled;
 };
 
-// The four edits, in the order they run.
+// The four edits, in the order they run, their patterns compiled once (at the first call).
 const std::vector<GarageEdit>& GarageEdits();
 
 // The regular-expression engines recurse once per character of a "[^>]*" run: libstdc++ overflows a
@@ -25,7 +27,8 @@ const std::vector<GarageEdit>& GarageEdits();
 // a literal start to the next '>') longer than this is refused instead of searched.
 constexpr size_t kLongestSearchedElement = 256;
 
-// Runs `edits` in order on `text` with ReplaceOrInsert, each pattern compiled just before its use. false
+// Runs `edits` in order on `text` with ReplaceOrInsert, each pattern not compiled yet compiled just before
+// its use. false
 // with a "garage LOD: " reason (and `text` half edited) when a run is longer than
 // kLongestSearchedElement or a pattern fails.
 bool EditGarageText(const std::vector<GarageEdit>& edits, std::string* text, std::string* reason);

@@ -372,7 +372,7 @@ TEST_F(FixGarageLodTest, UnclosedElementRunsToTheEndAndIsRefused) {
 // ---- EditGarageText and ReplaceOrInsert ----
 
 TEST(EditGarageTextTest, BrokenPatternGivesRegexMessage) {
-  std::vector<GarageEdit> edits = {{"<option id=\"CarLOD\"[^>", "<option id=\"CarLOD\"", "<x/>"}};
+  std::vector<GarageEdit> edits = {{"<option id=\"CarLOD\"[^>", "<option id=\"CarLOD\"", "<x/>", nullptr}};
   std::string text = "<option id=\"CarLOD\" value=\"2\"/>";
   std::string reason;
   EXPECT_FALSE(EditGarageText(edits, &text, &reason));
@@ -381,7 +381,7 @@ TEST(EditGarageTextTest, BrokenPatternGivesRegexMessage) {
 
 TEST(EditGarageTextTest, EditsRunInOrder) {
   // The second edit sees what the first one wrote.
-  std::vector<GarageEdit> edits = {{"<a/>", "<a", "<b/>"}, {"<b/>", "<b", "<c/>"}};
+  std::vector<GarageEdit> edits = {{"<a/>", "<a", "<b/>", nullptr}, {"<b/>", "<b", "<c/>", nullptr}};
   std::string text = "<a/>";
   std::string reason;
   EXPECT_TRUE(EditGarageText(edits, &text, &reason));
