@@ -3,9 +3,11 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 #include "devhost/devhost.h"
@@ -59,9 +61,23 @@ bool Matches(const std::string& pattern, const char* sql) {
   return !pattern.empty() && std::string(sql).find(pattern) != std::string::npos;
 }
 
+// Appends one received statement to the trace file; the byte count keeps a statement with a line
+// break in it whole.
+void Trace(const std::string& path, const char* sql) {
+  std::FILE* file = platform::OpenFile(path, "ab", platform::Share::kDenyNone);
+  if (file == nullptr) return;
+  const size_t length = std::char_traits<char>::length(sql);
+  const std::string count = std::to_string(length) + " ";
+  std::fwrite(count.data(), 1, count.size(), file);
+  std::fwrite(sql, 1, length, file);
+  std::fputc('\n', file);
+  std::fclose(file);
+}
+
 Decision Decide(DatabaseState* state, const char* sql, uint64_t call) {
   std::lock_guard<std::mutex> lock(state->mutex);
   const Knobs& knobs = state->knobs;
+  if (!knobs.trace_path.empty()) Trace(knobs.trace_path, sql);
   Decision decision{0,
                     Fault::kNone,
                     false,

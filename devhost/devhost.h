@@ -47,6 +47,9 @@ struct Knobs {
   Oversize oversize = Oversize::kColumns;
   std::string huge_text_on;    // text cells of matching statements claim 2 MiB
   bool ignore_writes = false;  // statements that would change the database run as if they did nothing
+  // When set, every statement received is appended to this file as "<byte count> <text>\n", in the
+  // order the calls arrive ("" = no trace).
+  std::string trace_path;
   // Call k counts as CallCount counts: the first ExecuteQuery the object receives is call 1.
   CallFault call_fault = CallFault::kNone;
   uint64_t fault_at_call = 0;  // the first call that misbehaves (0 = none)

@@ -2,6 +2,7 @@
 // queries through its ExecuteQuery call site, loads the gearloft library as the mod loader would and
 // echoes the library's log. The game folder is the folder this executable is in.
 #include <chrono>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -47,7 +48,9 @@ const char kUsage[] =
     "  --oversize-on TEXT        statements containing TEXT answer an oversized result ...\n"
     "  --oversize columns|rows   ... of 4096 columns (default) or 1,000,000 rows\n"
     "  --huge-text-on TEXT       text cells of statements containing TEXT claim 2 MiB\n"
-    "  --ignore-writes           statements that change data are silently ignored\n";
+    "  --ignore-writes           statements that change data are silently ignored\n"
+    "  --trace-queries FILE      append every statement ExecuteQuery receives to FILE\n"
+    "  --locale NAME             set the process locale (setlocale LC_ALL) before loading the library\n";
 
 constexpr int kExitSetupFailed = 1;
 constexpr int kExitUsage = 2;
@@ -66,6 +69,7 @@ struct Options {
   double global_after = 0;
   double probe_empty_until = 0;
   bool second_call_site = false;
+  std::string locale;
   devhost::Knobs knobs;
 };
 
@@ -146,6 +150,10 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
       options->make_db_only = true;
     } else if (flag == "--ignore-writes") {
       options->knobs.ignore_writes = true;
+    } else if (flag == "--trace-queries") {
+      ok = take(&options->knobs.trace_path) && !options->knobs.trace_path.empty();
+    } else if (flag == "--locale") {
+      ok = take(&options->locale) && !options->locale.empty();
     } else if (flag == "--help" || flag == "-h") {
       *error = "";
       return false;
@@ -301,6 +309,16 @@ int main(int argc, char** argv) {
     return kExitSetupFailed;
   }
   if (options.make_db_only) return 0;
+  if (!options.locale.empty()) {
+    // A game built for one language may switch the whole process to it, decimal comma included.
+    const char* set = std::setlocale(LC_ALL, options.locale.c_str());
+    if (set == nullptr) {
+      std::fprintf(stderr, "gearloft-devhost: cannot set the locale %s\n", options.locale.c_str());
+      return kExitSetupFailed;
+    }
+    std::printf("devhost: locale %s, decimal point '%s'\n", set, std::localeconv()->decimal_point);
+    std::fflush(stdout);
+  }
   devhost::SetKnobs(database, options.knobs);
   if (options.probe_empty_until > 0 && !devhost::SetProbeTableEmpty(database, true, &error)) {
     std::fprintf(stderr, "gearloft-devhost: %s\n", error.c_str());
