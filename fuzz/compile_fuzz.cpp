@@ -3,12 +3,16 @@
 // to must prepare as exactly one SQL statement, with nothing left over, that names only the game's tables.
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "compiler/compiler.h"
 #include "devhost/fixture.h"
@@ -47,8 +51,97 @@ const std::set<std::string>& GameTables() {
   std::abort();
 }
 
+// SQLite's own allocations come from size-class free lists instead of the sanitizer's allocator. SQLite
+// here is the system's library, whose memory accesses the sanitizers never see anyway; its thousands of
+// small allocations per input, each with a stack trace recorded and a quarantine to pass through, were
+// most of the target's time. Single-threaded, as the fuzzer runs the target.
+class SqlitePool {
+ public:
+  static void Install() {
+    static sqlite3_mem_methods methods = {Malloc, Free, Realloc, Size, Roundup, Init, Shutdown, nullptr};
+    if (sqlite3_config(SQLITE_CONFIG_MALLOC, &methods) != SQLITE_OK) Fail("cannot give SQLite its pool", "");
+  }
+
+ private:
+  static constexpr size_t kHeader = 16;  // keeps SQLite's 8-byte alignment, holds the size class
+  static constexpr int kClasses = 13;    // 32 bytes to 128 KiB, whole block included
+  static constexpr size_t kSmallest = 32;
+  static constexpr size_t kRefill = 1 << 20;
+
+  static std::vector<void*>& FreeList(int size_class) {
+    static std::vector<void*>* const lists = new std::vector<void*>[kClasses];
+    return lists[size_class];
+  }
+  static size_t ClassBytes(int size_class) { return kSmallest << size_class; }
+  static int ClassOf(size_t bytes) {
+    int size_class = 0;
+    while (size_class < kClasses && ClassBytes(size_class) < bytes) ++size_class;
+    return size_class;  // kClasses: too large for a class, taken from malloc
+  }
+  static void* Carve(int size_class) {
+    // A refill block is never given back: the pool only grows to the largest working set seen.
+    static char* block = nullptr;
+    static size_t left = 0;
+    const size_t bytes = ClassBytes(size_class);
+    if (left < bytes) {
+      block = static_cast<char*>(std::malloc(kRefill));
+      if (block == nullptr) return nullptr;
+      left = kRefill;
+    }
+    void* carved = block;
+    block += bytes;
+    left -= bytes;
+    return carved;
+  }
+  static void* Malloc(int requested) {
+    if (requested <= 0) return nullptr;
+    const size_t bytes = static_cast<size_t>(requested) + kHeader;
+    const int size_class = ClassOf(bytes);
+    void* whole = nullptr;
+    if (size_class == kClasses) {
+      whole = std::malloc(bytes);
+    } else if (!FreeList(size_class).empty()) {
+      whole = FreeList(size_class).back();
+      FreeList(size_class).pop_back();
+    } else {
+      whole = Carve(size_class);
+    }
+    if (whole == nullptr) return nullptr;
+    std::memcpy(whole, &bytes, sizeof bytes);
+    return static_cast<char*>(whole) + kHeader;
+  }
+  static size_t Whole(void* user) {
+    size_t bytes = 0;
+    std::memcpy(&bytes, static_cast<char*>(user) - kHeader, sizeof bytes);
+    return bytes;
+  }
+  static void Free(void* user) {
+    if (user == nullptr) return;
+    const int size_class = ClassOf(Whole(user));
+    void* whole = static_cast<char*>(user) - kHeader;
+    if (size_class == kClasses) {
+      std::free(whole);
+    } else {
+      FreeList(size_class).push_back(whole);
+    }
+  }
+  static void* Realloc(void* user, int requested) {
+    void* moved = Malloc(requested);
+    if (moved == nullptr || user == nullptr) return moved;
+    const size_t kept = std::min(Whole(user) - kHeader, static_cast<size_t>(requested));
+    std::memcpy(moved, user, kept);
+    Free(user);
+    return moved;
+  }
+  static int Size(void* user) { return user == nullptr ? 0 : static_cast<int>(Whole(user) - kHeader); }
+  static int Roundup(int requested) { return (requested + 7) & ~7; }
+  static int Init(void*) { return SQLITE_OK; }
+  static void Shutdown(void*) {}
+};
+
 sqlite3* FixtureDatabase() {
   static sqlite3* const db = [] {
+    SqlitePool::Install();
     sqlite3* opened = nullptr;
     std::string error;
     if (sqlite3_open(":memory:", &opened) != SQLITE_OK ||
@@ -62,7 +155,8 @@ sqlite3* FixtureDatabase() {
   return db;
 }
 
-// Refuses, at prepare time, any statement that touches a table outside the game's.
+// Refuses, at prepare time, any statement that touches a table outside the game's, noting it in
+// `*foreign`.
 int OnlyGameTables(void* foreign, int action, const char* first, const char*, const char*, const char*) {
   switch (action) {
     case SQLITE_READ:
@@ -85,13 +179,17 @@ int OnlyGameTables(void* foreign, int action, const char* first, const char*, co
 
 // Prepares `sql` as one statement over the game's tables, or aborts saying why.
 sqlite3_stmt* PrepareOne(const std::string& sql) {
-  sqlite3* db = FixtureDatabase();
-  bool foreign = false;
-  sqlite3_set_authorizer(db, OnlyGameTables, &foreign);
+  // The authorizer stays in place between inputs: setting one expires every prepared statement.
+  static bool foreign = false;
+  static sqlite3* const db = [] {
+    sqlite3* fixture = FixtureDatabase();
+    sqlite3_set_authorizer(fixture, OnlyGameTables, &foreign);
+    return fixture;
+  }();
+  foreign = false;
   sqlite3_stmt* statement = nullptr;
   const char* tail = nullptr;
   const int status = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement, &tail);
-  sqlite3_set_authorizer(db, nullptr, nullptr);
   if (foreign) Fail("statement names something outside the game's tables", sql);
   if (status != SQLITE_OK || statement == nullptr) Fail(sqlite3_errmsg(db), sql);
   if (tail != sql.c_str() + sql.size()) Fail("statement leaves text over", sql);
@@ -107,9 +205,26 @@ void CheckStatement(const std::string& sql, bool check) {
   sqlite3_finalize(PrepareOne(sql));
 }
 
+// A look-up prepared once is reset and run again when the same text comes back (the fixture never
+// changes): PrepareOne's verdict on a text is the same every time. Emptied when it grows large.
+sqlite3_stmt* PreparedLookUp(const std::string& sql) {
+  static std::map<std::string, sqlite3_stmt*>& prepared = *new std::map<std::string, sqlite3_stmt*>;
+  constexpr size_t kMostKept = 4096;
+  const auto found = prepared.find(sql);
+  if (found != prepared.end()) {
+    sqlite3_reset(found->second);
+    return found->second;
+  }
+  if (prepared.size() >= kMostKept) {
+    for (const auto& entry : prepared) sqlite3_finalize(entry.second);
+    prepared.clear();
+  }
+  return prepared[sql] = PrepareOne(sql);
+}
+
 // The compiler's own look-ups must be sound SQL too; they are answered from the fixture.
 QueryResult Answer(const std::string& sql) {
-  sqlite3_stmt* statement = PrepareOne(sql);
+  sqlite3_stmt* statement = PreparedLookUp(sql);
   QueryResult result;
   const int columns = sqlite3_column_count(statement);
   int step = SQLITE_ROW;
@@ -136,7 +251,7 @@ QueryResult Answer(const std::string& sql) {
     }
     result.rows.push_back(row);
   }
-  sqlite3_finalize(statement);
+  sqlite3_reset(statement);
   result.ok = step == SQLITE_DONE;
   return result;
 }
