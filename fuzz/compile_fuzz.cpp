@@ -63,7 +63,7 @@ class SqlitePool {
   }
 
  private:
-  static constexpr size_t kHeader = 16;  // keeps SQLite's 8-byte alignment, holds the size class
+  static constexpr size_t kHeader = 16;  // keeps SQLite's 8-byte alignment, holds the block's size
   static constexpr int kClasses = 13;    // 32 bytes to 128 KiB, whole block included
   static constexpr size_t kSmallest = 32;
   static constexpr size_t kRefill = 1 << 20;
@@ -139,22 +139,6 @@ class SqlitePool {
   static void Shutdown(void*) {}
 };
 
-sqlite3* FixtureDatabase() {
-  static sqlite3* const db = [] {
-    SqlitePool::Install();
-    sqlite3* opened = nullptr;
-    std::string error;
-    if (sqlite3_open(":memory:", &opened) != SQLITE_OK ||
-        !gearloft::devhost::CreateFixture(opened, gearloft::devhost::FixtureOptions(), &error)) {
-      Fail("cannot build the fixture database", error);
-    }
-    // The compiler only reads; nothing a run does may change what the next run sees.
-    sqlite3_exec(opened, "PRAGMA query_only = 1", nullptr, nullptr, nullptr);
-    return opened;
-  }();
-  return db;
-}
-
 // Refuses, at prepare time, any statement that touches a table outside the game's, noting it in
 // `*foreign`.
 int OnlyGameTables(void* foreign, int action, const char* first, const char*, const char*, const char*) {
@@ -177,20 +161,35 @@ int OnlyGameTables(void* foreign, int action, const char* first, const char*, co
   }
 }
 
+// Set by the authorizer when the statement being prepared names something outside the game's tables.
+bool g_foreign = false;
+
+sqlite3* FixtureDatabase() {
+  static sqlite3* const db = [] {
+    SqlitePool::Install();
+    sqlite3* opened = nullptr;
+    std::string error;
+    if (sqlite3_open(":memory:", &opened) != SQLITE_OK ||
+        !gearloft::devhost::CreateFixture(opened, gearloft::devhost::FixtureOptions(), &error)) {
+      Fail("cannot build the fixture database", error);
+    }
+    // The compiler only reads; nothing a run does may change what the next run sees.
+    sqlite3_exec(opened, "PRAGMA query_only = 1", nullptr, nullptr, nullptr);
+    // Installed once, after the fixture is built: setting an authorizer expires every prepared statement.
+    sqlite3_set_authorizer(opened, OnlyGameTables, &g_foreign);
+    return opened;
+  }();
+  return db;
+}
+
 // Prepares `sql` as one statement over the game's tables, or aborts saying why.
 sqlite3_stmt* PrepareOne(const std::string& sql) {
-  // The authorizer stays in place between inputs: setting one expires every prepared statement.
-  static bool foreign = false;
-  static sqlite3* const db = [] {
-    sqlite3* fixture = FixtureDatabase();
-    sqlite3_set_authorizer(fixture, OnlyGameTables, &foreign);
-    return fixture;
-  }();
-  foreign = false;
+  sqlite3* db = FixtureDatabase();
+  g_foreign = false;
   sqlite3_stmt* statement = nullptr;
   const char* tail = nullptr;
   const int status = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement, &tail);
-  if (foreign) Fail("statement names something outside the game's tables", sql);
+  if (g_foreign) Fail("statement names something outside the game's tables", sql);
   if (status != SQLITE_OK || statement == nullptr) Fail(sqlite3_errmsg(db), sql);
   if (tail != sql.c_str() + sql.size()) Fail("statement leaves text over", sql);
   return statement;
@@ -219,7 +218,7 @@ sqlite3_stmt* PreparedLookUp(const std::string& sql) {
     for (const auto& entry : prepared) sqlite3_finalize(entry.second);
     prepared.clear();
   }
-  return prepared[sql] = PrepareOne(sql);
+  return prepared.emplace(sql, PrepareOne(sql)).first->second;
 }
 
 // The compiler's own look-ups must be sound SQL too; they are answered from the fixture.

@@ -33,6 +33,7 @@ struct History {
 };
 
 std::string WithoutGameTicks(const std::string& trace) {
+  const std::string tick = std::to_string(std::strlen(kGameTick)) + " " + kGameTick + "\n";
   std::string kept;
   size_t at = 0;
   while (at < trace.size()) {
@@ -41,7 +42,7 @@ std::string WithoutGameTicks(const std::string& trace) {
     if (space == std::string::npos) break;
     const size_t end = space + 1 + std::stoul(trace.substr(at, space - at)) + 1;
     const std::string entry = trace.substr(at, end - at);
-    if (entry != std::to_string(std::strlen(kGameTick)) + " " + kGameTick + "\n") kept += entry;
+    if (entry != tick) kept += entry;
     at = end;
   }
   return kept;
