@@ -16,13 +16,21 @@ namespace {
 // decimal point, so a comma-decimal locale cannot change it.
 constexpr const char* kPrefixFormat = "%02d:%02d:%02d [%4.0fs] ";
 
-// The worker and the watchdog share this stream without a lock of their own: stdio serialises each
-// single call on it, which keeps every message whole.
+// The worker and the watchdog share this stream. stdio serialises each single call on it, but a line
+// takes several calls, so one lock is held across a whole line: otherwise one thread's line can land in
+// the middle of the other's.
 std::atomic<std::FILE*> g_log{nullptr};
+
+// Made by the first OpenLog, so writing a line never allocates.
+platform::Mutex* LineLock() {
+  static platform::Mutex* const lock = platform::NewMutex();
+  return lock;
+}
 
 }  // namespace
 
 void OpenLog(const Paths& paths) {
+  LineLock();
   CloseLog();
   // There may be no earlier log, or the previous one may be locked: either way the open below starts
   // the new log afresh.
@@ -45,6 +53,7 @@ void LogLine(const char* format, ...) {
   if (log == nullptr) return;
   const platform::TimeOfDay time = platform::LocalTimeOfDay();
   const double age = ProcessAge();
+  platform::MutexLock line(LineLock());
   std::fprintf(log, kPrefixFormat, time.hour, time.minute, time.second, age);
   va_list args;
   va_start(args, format);
