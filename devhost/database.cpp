@@ -26,6 +26,7 @@ struct DatabaseState {
   std::mutex mutex;
   Knobs knobs;
   bool blocked = false;
+  uint64_t fault_on_hits = 0;  // matching statements faulted since the knobs were set
   // Each thread's last result stays alive until that thread's next call, so a caller can copy it.
   std::map<std::thread::id, std::unique_ptr<BuiltResult>> results;
 };
@@ -97,7 +98,9 @@ Decision Decide(DatabaseState* state, const char* sql, uint64_t call) {
     state->blocked = true;
     decision.block_seconds = knobs.block_seconds;
   }
-  if (Matches(knobs.fault_on, sql)) {
+  if (Matches(knobs.fault_on, sql) &&
+      (knobs.fault_on_times == 0 || state->fault_on_hits < knobs.fault_on_times)) {
+    ++state->fault_on_hits;
     decision.fault = knobs.fault_kind == FaultKind::kThrow ? Fault::kThrow : Fault::kAccessViolation;
   }
   decision.oversize = Matches(knobs.oversize_on, sql);
@@ -276,6 +279,7 @@ void SetKnobs(Database* database, const Knobs& knobs) {
   std::lock_guard<std::mutex> lock(database->state->mutex);
   database->state->knobs = knobs;
   database->state->blocked = false;
+  database->state->fault_on_hits = 0;
 }
 
 uint64_t CallCount(const Database* database) {

@@ -41,6 +41,7 @@ enum class CallFault {
 struct Knobs {
   std::string fault_on;  // matching statements fault inside ExecuteQuery ("" = never)
   FaultKind fault_kind = FaultKind::kAccessViolation;
+  uint64_t fault_on_times = 0;  // only the first this many matching statements fault (0 = every one)
   std::string block_on;        // the first matching statement ("" = the first of all) sleeps first
   uint32_t block_seconds = 0;  // 0 = never block
   std::string oversize_on;     // matching statements answer an oversized result instead of running
