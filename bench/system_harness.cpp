@@ -316,12 +316,12 @@ bool RunReload(bool quick, int scripts, const std::string& prefix) {
     changed.notify_all();
   });
   const WorkerDeps real = deps;
-  deps.reapply_in_place = [&](const Plan& old_plan, const ScriptListing& listing) {
+  deps.reapply_in_place = [&](const Plan& old_plan, const ScriptListing& listing, bool rewrite_kept) {
     reload_begin = Clock::now();
-    Plan plan = real.reapply_in_place(old_plan, listing);
+    ReapplyResult result = real.reapply_in_place(old_plan, listing, rewrite_kept);
     reload_ms = MsSince(reload_begin);
     apply_begin = Clock::now();
-    return plan;
+    return result;
   };
   deps.sleep_ms = [&](uint32_t milliseconds) {
     {

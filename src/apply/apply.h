@@ -28,12 +28,23 @@ struct InPlaceDiff {
   int32_t kept = 0;                         // new rows whose table and Id the old plan added too
 };
 
-InPlaceDiff DiffAddedRows(const Plan& old_plan, const Plan& new_plan);
+// `rewrite_unchanged` rewrites (and checks) every kept row, also one whose contents did not change: after
+// a re-apply that could not be taken back, a kept row may hold anything.
+InPlaceDiff DiffAddedRows(const Plan& old_plan, const Plan& new_plan, bool rewrite_unchanged = false);
+
+struct ReapplyResult {
+  Plan plan;             // the plan in force afterwards: the new one, or the old one when it did not land
+  bool landed = true;    // every statement of the re-apply was sent and read back
+  bool restored = true;  // when it did not land: the old plan is back in the tables, read back
+};
+
 // Undoes the old plan's edits (not its inserts), loads the new plan reusing the old rows' Ids, deletes
 // the dropped rows and rewrites the changed ones; gives the new plan with the rewrites' checks appended.
 // Everything it sends is read back: the undone edits before the new plan is loaded, the deletes and
-// rewrites after. When a statement fails or does not read back it logs a WARNING, gives the old plan
-// and sets `landed` (when given) to false; a re-apply from the old plan then starts over.
-Plan ReapplyInPlace(const Plan& old_plan, const ScriptListing& listing, bool* landed = nullptr);
+// rewrites after. When a statement fails or does not read back, the old plan is put back in the tables
+// and read back, a WARNING says which statement did not land, and the result gives the old plan.
+// `rewrite_kept` rewrites every kept row: the tables are not known to hold the old plan's rows as it
+// wrote them (a re-apply before this one could not be taken back).
+ReapplyResult ReapplyInPlace(const Plan& old_plan, const ScriptListing& listing, bool rewrite_kept = false);
 
 }  // namespace gearloft

@@ -32,7 +32,7 @@ std::vector<std::string> SplitAtCommas(const std::string& text) {
 
 }  // namespace
 
-InPlaceDiff DiffAddedRows(const Plan& old_plan, const Plan& new_plan) {
+InPlaceDiff DiffAddedRows(const Plan& old_plan, const Plan& new_plan, bool rewrite_unchanged) {
   InPlaceDiff diff;
 
   std::set<std::string> kept_texts;
@@ -52,7 +52,7 @@ InPlaceDiff DiffAddedRows(const Plan& old_plan, const Plan& new_plan) {
     if (found == old_rows.end()) continue;
     ++diff.kept;
     const AddedRow& old_row = *found->second;
-    if (old_row.columns == row.columns && old_row.values == row.values) continue;
+    if (!rewrite_unchanged && old_row.columns == row.columns && old_row.values == row.values) continue;
 
     std::vector<std::string> columns = SplitAtCommas(row.columns);
     std::vector<std::string> values = SplitAtCommas(row.values);

@@ -2,6 +2,7 @@
 // without deleting and re-inserting the rows both of them add.
 #include <cmath>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -89,18 +90,46 @@ std::string FirstMiss(const std::vector<ReadBackCheck>& checks) {
   return std::string();
 }
 
-// A re-apply that did not land leaves the plan in force as it was: taken up again from it, the same
-// statements bring the tables to the same place, whichever of them landed the first time.
-Plan NotLanded(const Plan& old_plan, const std::string& what, bool* landed) {
-  LogLine("WARNING: re-apply did not land (%.300s) - re-applying on the next pass", what.c_str());
-  if (landed != nullptr) *landed = false;
-  return old_plan;
+// A re-apply that did not land puts the plan in force back: rows only the new plan has go (the attempt
+// may have put some in), rows the new plan rewrote get their old contents again, rows it deleted come
+// back through the plan's own inserts, its edits are sent again, and all of it is read back. What the
+// log then says is in force is what the tables hold; when even that does not read back, the caller
+// knows the tables are uncertain. `new_plan` is null when the new plan was never loaded.
+ReapplyResult NotLanded(const Plan& old_plan, const Plan* new_plan, const std::string& what,
+                        bool rewrite_kept) {
+  const InPlaceDiff back = DiffAddedRows(new_plan != nullptr ? *new_plan : old_plan, old_plan, rewrite_kept);
+  for (const std::string& statement : back.removed) Execute(statement);
+  for (const std::string& statement : back.updated) Execute(statement);
+  // The plan's inserts first: a rewritten row the attempt deleted must be there to be read back.
+  const bool restored = ApplyPlan(old_plan) && FirstMiss(RemovalChecks(back.removed)).empty() &&
+                        FirstMiss(back.extra_checks).empty();
+  if (restored) {
+    LogLine("WARNING: re-apply did not land (%.300s) - the earlier scripts stay in force, all read back",
+            what.c_str());
+  } else {
+    LogLine("WARNING: re-apply did not land (%.300s) - the earlier scripts did not read back either",
+            what.c_str());
+  }
+  return ReapplyResult{old_plan, false, restored};
+}
+
+// "INSERT OR IGNORE INTO " + table + " (" + columns + ") VALUES (" + values + ")" of every row of the
+// new plan that the old plan added too.
+std::vector<std::string> KeptRowInserts(const Plan& old_plan, const Plan& new_plan) {
+  std::set<std::pair<std::string, int64_t>> old_rows;
+  for (const AddedRow& row : old_plan.added_rows) old_rows.insert({row.table, row.id});
+  std::vector<std::string> inserts;
+  for (const AddedRow& row : new_plan.added_rows) {
+    if (old_rows.count({row.table, row.id}) == 0) continue;
+    inserts.push_back("INSERT OR IGNORE INTO " + row.table + " (" + row.columns + ") VALUES (" + row.values +
+                      ")");
+  }
+  return inserts;
 }
 
 }  // namespace
 
-Plan ReapplyInPlace(const Plan& old_plan, const ScriptListing& listing, bool* landed) {
-  if (landed != nullptr) *landed = true;
+ReapplyResult ReapplyInPlace(const Plan& old_plan, const ScriptListing& listing, bool rewrite_kept) {
   // Take back the old edits but keep the old rows: the new plan reuses their Ids, and rows the new plan
   // drops are deleted below once the diff knows which they are.
   std::string failed;
@@ -112,12 +141,18 @@ Plan ReapplyInPlace(const Plan& old_plan, const ScriptListing& listing, bool* la
   }
   // Read back before the new plan compiles: its look-ups read the values these statements put back.
   if (failed.empty()) failed = FirstMiss(UndoChecks(undone));
-  if (!failed.empty()) return NotLanded(old_plan, failed, landed);
+  if (!failed.empty()) return NotLanded(old_plan, nullptr, failed, rewrite_kept);
 
   Plan new_plan = LoadPlan(listing, PreviousRowIdsOf(old_plan));
-  InPlaceDiff diff = DiffAddedRows(old_plan, new_plan);
+  InPlaceDiff diff = DiffAddedRows(old_plan, new_plan, rewrite_kept);
   for (const std::string& statement : diff.removed) {
     if (!Execute(statement) && failed.empty()) failed = statement;
+  }
+  // Rows the tables are not sure of may be gone: put them back before they are rewritten.
+  if (rewrite_kept) {
+    for (const std::string& statement : KeptRowInserts(old_plan, new_plan)) {
+      if (!Execute(statement) && failed.empty()) failed = statement;
+    }
   }
   for (const std::string& statement : diff.updated) {
     if (!Execute(statement) && failed.empty()) failed = statement;
@@ -126,12 +161,12 @@ Plan ReapplyInPlace(const Plan& old_plan, const ScriptListing& listing, bool* la
   // only by a re-apply.
   if (failed.empty()) failed = FirstMiss(RemovalChecks(diff.removed));
   if (failed.empty()) failed = FirstMiss(diff.extra_checks);
-  if (!failed.empty()) return NotLanded(old_plan, failed, landed);
+  if (!failed.empty()) return NotLanded(old_plan, &new_plan, failed, rewrite_kept);
   new_plan.checks.insert(new_plan.checks.end(), diff.extra_checks.begin(), diff.extra_checks.end());
 
   LogLine("re-apply: %d added row(s) kept in place (%zu updated), %zu removed", diff.kept,
           diff.updated.size(), diff.removed.size());
-  return new_plan;
+  return ReapplyResult{std::move(new_plan), true, true};
 }
 
 }  // namespace gearloft

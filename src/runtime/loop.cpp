@@ -50,7 +50,14 @@ LoopTimers TimersFor(const Settings& settings) {
 // is "once per process" for the probing announcement and the silence report.
 struct LoopState {
   Plan plan;
-  ScriptListing previous;
+  ScriptListing previous;  // the listing the plan in force was loaded from
+  // The listing of the last folder change seen, and whether the plan in force does not follow it yet: a
+  // change whose reload failed or threw is taken up again, a held one waits for the next change.
+  ScriptListing seen;
+  bool change_pending = false;
+  // A re-apply that did not land could not put the plan in force back either: its kept rows may hold
+  // anything, so the next re-apply rewrites them all.
+  bool tables_uncertain = false;
   bool have_listing = false;
   bool sent_ok = false;
   bool attempted = false;
@@ -172,51 +179,9 @@ bool ProbeUntilLive(const LoopTimers& timers, const WorkerDeps& deps, LoopState*
   return true;
 }
 
-PassEnd RunPass(const Settings& settings, const LoopTimers& timers, const WorkerDeps& deps,
-                LoopState* state) {
-  if (!ProbeUntilLive(timers, deps, state)) return PassEnd::kStopped;
-
-  ScriptListing listing = deps.list_scripts();
-  if (!state->have_listing || !SameScripts(state->previous, listing)) {
-    if (state->attempted) {
-      LogLine("folder changed - re-applying in place");
-      Plan next = deps.reapply_in_place(state->plan, listing);
-      // Its statements did not all land: the change stays unseen, so the next pass takes it up again from
-      // the plan in force, which still describes every row the tables may hold.
-      if (deps.reapply_landed && !deps.reapply_landed()) return PassEnd::kPollSleep;
-      state->plan = std::move(next);
-    } else {
-      state->plan = deps.load_plan(listing, PreviousRowIds());
-    }
-    state->previous = std::move(listing);
-    PlanGeneration.fetch_add(1);
-    state->have_listing = true;
-    state->sent_ok = false;
-    state->attempted = false;
-    state->holding = false;
-    state->misses = 0;
-  }
-
-  // What the game loads while it boots may overwrite rows sent early, so a sent plan is sent again now
-  // and then until the boot window closes.
-  const bool due = static_cast<double>(settings.boot_until) > deps.process_age() &&
-                   deps.tick_ms() - state->last_send >= timers.resend_ms;
-  if (state->plan.statements.empty() || state->holding || (state->sent_ok && !due)) {
-    return PassEnd::kPollSleep;
-  }
-
-  state->last_send = deps.tick_ms();
-  state->attempted = true;
-  if (deps.apply_plan(state->plan)) {
-    if (!state->sent_ok) {
-      LogLine("applied %zu statement(s) from %zu file(s), all read back", state->plan.statements.size(),
-              state->previous.size());
-    }
-    state->sent_ok = true;
-    state->misses = 0;
-    return PassEnd::kPollSleep;
-  }
-
+// A missed apply, or a folder change that could not be taken up: re-probe twice, then hold until the
+// folder changes.
+PassEnd CountMiss(const LoopTimers& timers, const WorkerDeps& deps, LoopState* state) {
   ++state->misses;
   if (state->misses >= kMissesBeforeHold) {
     LogLine("ERROR: apply missed %d times in a row - holding until scripts\\tunebay changes",
@@ -231,6 +196,76 @@ PassEnd RunPass(const Settings& settings, const LoopTimers& timers, const Worker
   deps.clear_current();
   deps.sleep_ms(timers.resend_ms);
   return WorkerStopRequested() ? PassEnd::kStopped : PassEnd::kNextPassAtOnce;
+}
+
+// Loads the plan of the folder change in `seen`, or re-applies in place once the plan in force was
+// sent. False when the change did not land (the plan in force stays) or a step threw.
+bool TakeUpChange(const WorkerDeps& deps, LoopState* state) {
+  bool landed = false;
+  const bool finished = RunLogged([&] {
+    if (state->attempted) {
+      LogLine("folder changed - re-applying in place");
+      ReapplyResult result = deps.reapply_in_place(state->plan, state->seen, state->tables_uncertain);
+      if (!result.landed) {
+        state->tables_uncertain = !result.restored;
+        return;
+      }
+      state->plan = std::move(result.plan);
+      state->tables_uncertain = false;
+    } else {
+      state->plan = deps.load_plan(state->seen, PreviousRowIds());
+    }
+    landed = true;
+  });
+  // A re-apply that threw may have stopped anywhere between the two plans.
+  if (!finished && state->attempted) state->tables_uncertain = true;
+  if (!landed) return false;
+  state->previous = state->seen;
+  state->change_pending = false;
+  PlanGeneration.fetch_add(1);
+  state->sent_ok = false;
+  state->attempted = false;
+  state->misses = 0;
+  return true;
+}
+
+PassEnd RunPass(const Settings& settings, const LoopTimers& timers, const WorkerDeps& deps,
+                LoopState* state) {
+  if (!ProbeUntilLive(timers, deps, state)) return PassEnd::kStopped;
+
+  ScriptListing listing = deps.list_scripts();
+  if (!state->have_listing || !SameScripts(state->seen, listing)) {
+    // A new change: what was missed or held before was about the folder as it was.
+    state->seen = std::move(listing);
+    state->have_listing = true;
+    state->change_pending = true;
+    state->holding = false;
+    state->misses = 0;
+  }
+  if (state->change_pending && !state->holding && !TakeUpChange(deps, state)) {
+    return CountMiss(timers, deps, state);
+  }
+
+  // What the game loads while it boots may overwrite rows sent early, so a sent plan is sent again now
+  // and then until the boot window closes.
+  const bool due = static_cast<double>(settings.boot_until) > deps.process_age() &&
+                   deps.tick_ms() - state->last_send >= timers.resend_ms;
+  if (state->plan.statements.empty() || state->holding || (state->sent_ok && !due)) {
+    return PassEnd::kPollSleep;
+  }
+
+  state->last_send = deps.tick_ms();
+  state->attempted = true;
+  bool applied = false;
+  RunLogged([&] { applied = deps.apply_plan(state->plan); });
+  if (!applied) return CountMiss(timers, deps, state);
+  if (!state->sent_ok) {
+    LogLine("applied %zu statement(s) from %zu file(s), all read back", state->plan.statements.size(),
+            state->previous.size());
+  }
+  state->sent_ok = true;
+  state->misses = 0;
+  return PassEnd::kPollSleep;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "apply/apply.h"
 #include "scripts/scripts.h"
 
 namespace gearloft {
@@ -89,10 +90,9 @@ struct WorkerDeps {
   std::function<bool(std::string*)> probe_candidates;
   std::function<ScriptListing()> list_scripts;
   std::function<Plan(const ScriptListing&, const PreviousRowIds&)> load_plan;
-  std::function<Plan(const Plan&, const ScriptListing&)> reapply_in_place;
-  // Whether the last reapply_in_place landed; when false the loop keeps the plan in force and the
-  // listing it came from, so the next pass re-applies again. May be empty: every re-apply landed.
-  std::function<bool()> reapply_landed;
+  // The plan in force, the new listing, and whether every kept row must be rewritten (the tables are not
+  // known to hold the plan in force since a re-apply could not be taken back).
+  std::function<ReapplyResult(const Plan&, const ScriptListing&, bool)> reapply_in_place;
   std::function<bool(const Plan&)> apply_plan;
   std::function<void()> clear_current;
   std::function<bool()> start_watchdog;

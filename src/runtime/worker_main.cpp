@@ -1,7 +1,6 @@
 // gearloft runtime: the real worker thread, with every collaborator of the loop bound to its subsystem.
 // Part of the worker and runtime layer; linked only into the library the game loads.
 #include <exception>
-#include <memory>
 #include <string>
 
 #include "apply/apply.h"
@@ -26,12 +25,7 @@ WorkerDeps DefaultWorkerDeps() {
   deps.probe_candidates = ProbeCandidates;
   deps.list_scripts = ListScripts;
   deps.load_plan = LoadPlan;
-  // The loop asks after each re-apply whether it landed.
-  auto landed = std::make_shared<bool>(true);
-  deps.reapply_in_place = [landed](const Plan& old_plan, const ScriptListing& listing) {
-    return ReapplyInPlace(old_plan, listing, landed.get());
-  };
-  deps.reapply_landed = [landed] { return *landed; };
+  deps.reapply_in_place = ReapplyInPlace;
   deps.apply_plan = ApplyPlan;
   deps.clear_current = ClearCurrent;
   deps.start_watchdog = [] { return platform::StartThread(WatchdogMain, nullptr); };

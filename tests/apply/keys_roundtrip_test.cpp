@@ -229,7 +229,7 @@ TEST_F(KeysRoundTripTest, DeletingTheScriptsPutsEveryTableBackExactly) {
             "Vintage_WhiteWall");
 
   DeleteScripts();
-  const Plan emptied = ReapplyInPlace(plan, ListScripts());
+  const Plan emptied = ReapplyInPlace(plan, ListScripts()).plan;
   EXPECT_TRUE(emptied.statements.empty());
   EXPECT_EQ(Differences(before, Dump()), (std::map<std::string, std::string>{}));
 }
@@ -257,7 +257,7 @@ TEST_F(KeysRoundTripTest, EditedRideDropIsMeasuredFromTheOriginalHeights) {
   text.replace(text.find("ride_drop_front = 0.02"), 22, "ride_drop_front = 0.01");
   text.replace(text.find("ride_drop_front = 0.015"), 23, "ride_drop_front = 0.005");
   WriteScript("ride_height.ini", text);
-  plan = ReapplyInPlace(plan, ListScripts());
+  plan = ReapplyInPlace(plan, ListScripts()).plan;
   ASSERT_TRUE(ApplyPlan(plan));
 
   // 0.01 below the first heights, not 0.01 below the 0.02 drop.
@@ -270,7 +270,7 @@ TEST_F(KeysRoundTripTest, EditedRideDropIsMeasuredFromTheOriginalHeights) {
   EXPECT_EQ(Heights(121), want);
 
   DeleteScripts();
-  ReapplyInPlace(plan, ListScripts());
+  ReapplyInPlace(plan, ListScripts()).plan;
   EXPECT_EQ(Differences(before, Dump()), (std::map<std::string, std::string>{}));
 }
 
@@ -283,12 +283,12 @@ TEST_F(KeysRoundTripTest, RepeatedBonnetSequenceAppliesAndReadsBack) {
   EXPECT_EQ(Scalar("SELECT Sequence FROM List_UpgradeCarBodyHood WHERE Id = 7002"), "3");
 
   // Compiled again for a re-apply, the same Id is the plan's own row, not the game's.
-  plan = ReapplyInPlace(plan, ListScripts());
+  plan = ReapplyInPlace(plan, ListScripts()).plan;
   ASSERT_EQ(plan.statements.size(), 2u);
   EXPECT_TRUE(ApplyPlan(plan));
 
   DeleteScripts();
-  ReapplyInPlace(plan, ListScripts());
+  ReapplyInPlace(plan, ListScripts()).plan;
   EXPECT_EQ(Differences(before, Dump()), (std::map<std::string, std::string>{}));
 }
 
@@ -309,7 +309,7 @@ TEST_F(KeysRoundTripTest, NullStockValueComesBackAsNull) {
       "-5.0");
   EXPECT_EQ(Scalar("SELECT Price FROM List_UpgradeRimSizeRear WHERE Id = 7002"), "2600");
   DeleteScripts();
-  ReapplyInPlace(plan, ListScripts());
+  ReapplyInPlace(plan, ListScripts()).plan;
   EXPECT_EQ(Differences(before, Dump()), (std::map<std::string, std::string>{}));
 }
 

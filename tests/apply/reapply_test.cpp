@@ -45,7 +45,7 @@ TEST_F(ReapplyInPlaceTest, EditsAreUndoneLastFirstAndOldDeletesWaitForTheDiff) {
   old_plan.undo = {"UPDATE Data_Car SET Year = 1990 WHERE Id = 7",
                    "DELETE FROM List_UpgradeRimSizeFront WHERE Id = 7003",
                    "UPDATE Data_Car SET Year = 1980 WHERE Id = 7"};
-  Plan new_plan = ReapplyInPlace(old_plan, ScriptListing{});
+  Plan new_plan = ReapplyInPlace(old_plan, ScriptListing{}).plan;
 
   EXPECT_EQ(TakeStatements(true),
             (std::vector<std::string>{"UPDATE Data_Car SET Year = 1980 WHERE Id = 7",
@@ -63,7 +63,7 @@ TEST_F(ReapplyInPlaceTest, UnchangedScriptsSendNothing) {
   Plan old_plan = LoadAndApply();
   ASSERT_EQ(old_plan.added_rows.size(), 2u);
 
-  Plan new_plan = ReapplyInPlace(old_plan, ListScripts());
+  Plan new_plan = ReapplyInPlace(old_plan, ListScripts()).plan;
   // The old plan's undo holds only its deletes, and both rows stay: not one write.
   EXPECT_EQ(TakeStatements(true), std::vector<std::string>{});
   EXPECT_EQ(LastLogMessage(), "re-apply: 2 added row(s) kept in place (0 updated), 0 removed");
@@ -81,7 +81,7 @@ TEST_F(ReapplyInPlaceTest, ChangedScriptRewritesKeptRowAndDeletesDroppedOne) {
   ASSERT_EQ(RimDiameter(dropped_id), "22");
 
   WriteScript("kestrel.ini", "[Kestrel_GT]\nrim_sizes_front = 23\n");
-  Plan new_plan = ReapplyInPlace(old_plan, ListScripts());
+  Plan new_plan = ReapplyInPlace(old_plan, ListScripts()).plan;
 
   ASSERT_EQ(new_plan.added_rows.size(), 1u);
   EXPECT_EQ(new_plan.added_rows[0].id, kept_id);
@@ -108,7 +108,7 @@ TEST_F(ReapplyInPlaceTest, EmptyFolderDeletesEveryAddedRow) {
   Plan old_plan = LoadAndApply();
   ASSERT_EQ(old_plan.added_rows.size(), 2u);
 
-  Plan new_plan = ReapplyInPlace(old_plan, ScriptListing{});
+  Plan new_plan = ReapplyInPlace(old_plan, ScriptListing{}).plan;
   EXPECT_EQ(
       TakeStatements(true),
       (std::vector<std::string>{

@@ -172,7 +172,8 @@ const std::vector<std::string>& WorkerMessages() {
       "ERROR: apply missed %d times in a row - holding until scripts\\tunebay changes",
       "folder changed - re-applying in place",
       "re-apply: %d added row(s) kept in place (%zu updated), %zu removed",
-      "WARNING: re-apply did not land (%.300s) - re-applying on the next pass",
+      "WARNING: re-apply did not land (%.300s) - the earlier scripts stay in force, all read back",
+      "WARNING: re-apply did not land (%.300s) - the earlier scripts did not read back either",
       "ERROR: %s",
       "ERROR: unknown exception",
   };

@@ -317,6 +317,42 @@ TEST(ApplyRunTest, IgnoredWritesReprobeTwiceThenHoldUntilTheScriptsChange) {
   EXPECT_TRUE(game.Stop()) << game.Output();
 }
 
+// A re-apply the game refuses part of: the scripts before the change go back into the tables, every try
+// counts as a miss, and the third holds. A script nobody touched keeps its edits throughout.
+TEST(ApplyRunTest, ReapplyWhoseDeleteFaultsPutsTheEarlierScriptsBackAndHolds) {
+  GameFolder game("refused");
+  game.WriteSettings(kQuietSettings);
+  TableDump pristine;
+  ASSERT_TRUE(CreateDatabase(game, &pristine));
+  game.WriteScript("kestrel.ini", "[Kestrel_GT]\r\nrim_front_stock = 18\r\nrim_sizes_rear = 19\r\n");
+  game.WriteScript("stock.ini", "[Pica_Sport]\r\nrim_stock = 18\r\nwidth_stock = 255\r\n");
+  game.Start({"--fault-on", "DELETE FROM List_UpgradeRimSizeRear"});
+  const int applied = game.WaitFor("applied ", 0, kFirstApplySeconds);
+  ASSERT_GE(applied, 0) << game.Output();
+  const TableDump in_force = DumpOf(game);
+  ASSERT_NE(FirstDifference(pristine, in_force), "");
+
+  game.RemoveScript("kestrel.ini");
+  const std::string hold = "ERROR: apply missed 3 times in a row - holding until scripts\\tunebay changes";
+  const int held = game.WaitFor(hold, applied + 1, 3 * kStepSeconds);
+  ASSERT_GT(held, applied) << Lines(game.Messages(), applied);
+  const std::string attempt =
+      "folder changed - re-applying in place\n"
+      "loaded stock.ini: Pica_Sport, 4 statement(s)\n"
+      "WARNING: re-apply did not land (DELETE FROM List_UpgradeRimSizeRear WHERE Id = 7003) - the earlier "
+      "scripts stay in force, all read back\n";
+  EXPECT_EQ(Lines(game.Messages(), applied + 1),
+            attempt + "rows not visible after apply - re-probing CDatabase (attempt 1/3)\nDB live\n" +
+                attempt + "rows not visible after apply - re-probing CDatabase (attempt 2/3)\nDB live\n" +
+                attempt + hold + "\n");
+  // What the log says is in force is in the tables: both scripts, the untouched one's edits included.
+  EXPECT_EQ(FirstDifference(in_force, DumpOf(game)), "");
+  // Held: nothing more is tried or logged until the folder changes again.
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  EXPECT_EQ(game.Messages().size(), static_cast<size_t>(held + 1)) << Lines(game.Messages(), held);
+  EXPECT_TRUE(game.Stop()) << game.Output();
+}
+
 TEST(ApplyRunTest, BootWindowResendsRestoreRowsOnlyWhileTheGameIsYoung) {
   constexpr int kBootUntil = 6;
   GameFolder game("boot");

@@ -50,7 +50,7 @@ std::vector<std::string> RunHistory(const std::vector<FixtureCar>& cars, uint64_
   Plan plan;
   for (size_t i = 0; i < saves.size(); ++i) {
     folder->Write(saves[i]);
-    plan = i == 0 ? LoadPlan(ListScripts(), PreviousRowIds{}) : ReapplyInPlace(plan, ListScripts());
+    plan = i == 0 ? LoadPlan(ListScripts(), PreviousRowIds{}) : ReapplyInPlace(plan, ListScripts()).plan;
     const bool applied = ApplyPlan(plan);
     lines.push_back("plan file:\n" + folder->ReadFile("gearloft.plan.sql"));
     for (const PlanStatement& statement : plan.statements) lines.push_back("statement: " + statement);

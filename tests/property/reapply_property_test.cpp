@@ -68,7 +68,7 @@ TEST(ReapplyPropertyTest, EditsReappliedInPlaceEndAsAFreshApplyOfTheFinalScripts
       for (size_t v = 1; v < versions.size(); ++v) {
         folder.Write(versions[v]);
         kept_rows += live.plan.added_rows.size();
-        live.plan = ReapplyInPlace(live.plan, ListScripts());
+        live.plan = ReapplyInPlace(live.plan, ListScripts()).plan;
         live.applied = ApplyPlan(live.plan);
       }
       live.tables = game.Dump();

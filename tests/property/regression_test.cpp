@@ -36,7 +36,7 @@ TEST(PropertyRegressionTest, RimLevelsNeverResizeARowThePlanAdded) {
   ASSERT_EQ(plan.added_rows[0].id, 7004);
 
   folder.Write({Script("kestrel.ini", "7", {{"rim_levels_front", "18, 19, 20, 21"}})});
-  plan = ReapplyInPlace(plan, ListScripts());
+  plan = ReapplyInPlace(plan, ListScripts()).plan;
   EXPECT_NE(folder.LogTail(3).find("ERROR kestrel.ini: [7]: no stock-DB List_UpgradeRimSizeFront level 4 to "
                                    "re-size - file skipped"),
             std::string::npos)
@@ -65,7 +65,7 @@ TEST(PropertyRegressionTest, RimLevelsOfOneFileNeverResizeRowsAnotherFileAdded) 
   ASSERT_TRUE(ApplyPlan(plan));
   folder.Write({Script("a.ini", "7", {{"rim_sizes_front", "21"}}),
                 Script("b.ini", "7", {{"rim_levels_front", "18, 19, 20, 21"}, {"rim_stock", "18"}})});
-  plan = ReapplyInPlace(plan, ListScripts());
+  plan = ReapplyInPlace(plan, ListScripts()).plan;
   EXPECT_TRUE(ApplyPlan(plan));
   EXPECT_EQ(DumpDifferences(fresh_tables, game.Dump()), "");
 }

@@ -49,7 +49,7 @@ TEST(UndoPropertyTest, DeletingEveryScriptRestoresEveryTable) {
     if (game.Dump() != before) ++changed;
 
     folder.Write(ScriptSet{});
-    const Plan emptied = ReapplyInPlace(plan, ListScripts());
+    const Plan emptied = ReapplyInPlace(plan, ListScripts()).plan;
     const std::string differences = DumpDifferences(before, game.Dump());
     if (differences.empty() && emptied.statements.empty()) continue;
     ADD_FAILURE() << "deleting every script left the tables changed, " << ReplayHint(seed) << "\n"

@@ -43,6 +43,7 @@ const RunResult& CleanRun() {
   static const RunResult& clean = *new RunResult([] {
     RunOptions options;
     options.record_calls = true;
+    options.save_after_faults = true;
     return RunSequence(options);
   }());
   return clean;
@@ -114,6 +115,7 @@ TEST_P(FaultInjection, EveryCallOnceAndOnwardsEndsAsACleanRun) {
   for (bool onwards : {false, true}) {
     for (uint64_t call = first; call <= clean.sequence_calls; call += stride) {
       RunOptions options;
+      options.save_after_faults = true;
       options.fault = InjectedFault{fault_name.kind, call, onwards};
       const RunResult run = RunSequence(options);
       ++run_cases;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -218,47 +219,50 @@ class ReapplyLanding : public ::testing::Test {
   fs::path folder_;
 };
 
-TEST_F(ReapplyLanding, DroppedUndoIsReadBackAndTheOldPlanKept) {
+constexpr const char* kBackInForce = " - the earlier scripts stay in force, all read back";
+
+TEST_F(ReapplyLanding, DroppedUndoIsReadBackAndTheOldPlanPutBack) {
   Write("kestrel.ini", "[Kestrel_GT]\nrim_front_stock = 18\nrim_sizes_front = 21\n");
   const Plan plan = LoadAndApply();
   ASSERT_EQ(Scalar("SELECT FrontWheelDiameter FROM List_UpgradeRimSizeFront WHERE Id = 7000"), "18");
 
   FaultNextCall(CallFault::kDropWrite);
-  bool landed = true;
-  const Plan kept = ReapplyInPlace(plan, ScriptListing(), &landed);
-  EXPECT_FALSE(landed);
+  const ReapplyResult kept = ReapplyInPlace(plan, ScriptListing());
+  EXPECT_FALSE(kept.landed);
+  EXPECT_TRUE(kept.restored);
   EXPECT_EQ(LastLogMessage(),
-            "WARNING: re-apply did not land (SELECT COUNT(*) FROM List_UpgradeRimSizeFront WHERE (Id = 7000) "
-            "AND NOT (FrontWheelDiameter IS 17.0)) - re-applying on the next pass");
-  EXPECT_EQ(kept.statements, plan.statements);
-  EXPECT_EQ(kept.undo, plan.undo);
-  // Nothing past the undo was sent: the added row is still there for the next attempt to delete.
+            std::string("WARNING: re-apply did not land (SELECT COUNT(*) FROM List_UpgradeRimSizeFront WHERE "
+                        "(Id = 7000) AND NOT (FrontWheelDiameter IS 17.0))") +
+                kBackInForce);
+  EXPECT_EQ(kept.plan.statements, plan.statements);
+  EXPECT_EQ(kept.plan.undo, plan.undo);
+  // The plan in force holds again: its edit and its row.
+  EXPECT_EQ(Scalar("SELECT FrontWheelDiameter FROM List_UpgradeRimSizeFront WHERE Id = 7000"), "18");
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM List_UpgradeRimSizeFront WHERE Id = 7004"), "1");
 
-  const Plan emptied = ReapplyInPlace(kept, ScriptListing(), &landed);
-  EXPECT_TRUE(landed);
-  EXPECT_TRUE(emptied.statements.empty());
+  const ReapplyResult emptied = ReapplyInPlace(kept.plan, ScriptListing());
+  EXPECT_TRUE(emptied.landed);
+  EXPECT_TRUE(emptied.plan.statements.empty());
   EXPECT_EQ(LastLogMessage(), "re-apply: 0 added row(s) kept in place (0 updated), 1 removed");
   EXPECT_EQ(Scalar("SELECT FrontWheelDiameter FROM List_UpgradeRimSizeFront WHERE Id = 7000"), "17");
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM List_UpgradeRimSizeFront WHERE Id = 7004"), "0");
 }
 
-TEST_F(ReapplyLanding, FaultedDeleteIsNamedAndSentAgain) {
-  Write("kestrel.ini", "[Kestrel_GT]\nrim_sizes_front = 21\n");
+TEST_F(ReapplyLanding, FaultedDeleteIsNamedAndTheEditsOfTheOldPlanSentAgain) {
+  Write("kestrel.ini", "[Kestrel_GT]\nrim_front_stock = 18\nrim_sizes_front = 21\n");
   const Plan plan = LoadAndApply();
 
-  FaultNextCall(CallFault::kAccessViolation);  // the old plan has no edits to undo: the delete comes first
-  bool landed = true;
-  const Plan kept = ReapplyInPlace(plan, ScriptListing(), &landed);
-  EXPECT_FALSE(landed);
+  FaultNextCall(CallFault::kAccessViolation, 2);  // the undo and its read-back land, the delete faults
+  const ReapplyResult kept = ReapplyInPlace(plan, ScriptListing());
+  EXPECT_FALSE(kept.landed);
   EXPECT_EQ(
       LastLogMessage(),
-      "WARNING: re-apply did not land (DELETE FROM List_UpgradeRimSizeFront WHERE Id = 7004) - re-applying "
-      "on the next pass");
+      std::string("WARNING: re-apply did not land (DELETE FROM List_UpgradeRimSizeFront WHERE Id = 7004)") +
+          kBackInForce);
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM List_UpgradeRimSizeFront WHERE Id = 7004"), "1");
+  EXPECT_EQ(Scalar("SELECT FrontWheelDiameter FROM List_UpgradeRimSizeFront WHERE Id = 7000"), "18");
 
-  ReapplyInPlace(kept, ScriptListing(), &landed);
-  EXPECT_TRUE(landed);
+  EXPECT_TRUE(ReapplyInPlace(kept.plan, ScriptListing()).landed);
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM List_UpgradeRimSizeFront WHERE Id = 7004"), "0");
 }
 
@@ -267,37 +271,70 @@ TEST_F(ReapplyLanding, DroppedDeleteIsReadBack) {
   const Plan plan = LoadAndApply();
 
   FaultNextCall(CallFault::kDropWrite);
-  bool landed = true;
-  ReapplyInPlace(plan, ScriptListing(), &landed);
-  EXPECT_FALSE(landed);
+  const ReapplyResult kept = ReapplyInPlace(plan, ScriptListing());
+  EXPECT_FALSE(kept.landed);
   EXPECT_EQ(
       LastLogMessage(),
-      "WARNING: re-apply did not land (SELECT COUNT(*) FROM List_UpgradeRimSizeFront WHERE Id IN (7004)) - "
-      "re-applying on the next pass");
+      std::string("WARNING: re-apply did not land (SELECT COUNT(*) FROM List_UpgradeRimSizeFront WHERE Id "
+                  "IN (7004))") +
+          kBackInForce);
 }
 
-TEST_F(ReapplyLanding, DroppedRewriteIsReadBackAndSentByTheNextAttempt) {
+TEST_F(ReapplyLanding, DroppedRewriteBringsTheDeletedRowBack) {
   Write("kestrel.ini", "[Kestrel_GT]\nrim_sizes_front = 21, 22\n");
   const Plan plan = LoadAndApply();
   Write("kestrel.ini", "[Kestrel_GT]\nrim_sizes_front = 23\n");
 
   // The re-apply's calls: the Id look-up of the changed file, the delete of 7005, then the rewrite of 7004.
   FaultNextCall(CallFault::kDropWrite, 2);
-  bool landed = true;
-  const Plan kept = ReapplyInPlace(plan, ListScripts(), &landed);
-  EXPECT_FALSE(landed);
+  const ReapplyResult kept = ReapplyInPlace(plan, ListScripts());
+  EXPECT_FALSE(kept.landed);
   EXPECT_EQ(
       LastLogMessage(),
-      "WARNING: re-apply did not land (SELECT COUNT(*) FROM List_UpgradeRimSizeFront WHERE Ordinal = 7 AND "
-      "Level = 4 AND IsStock = 0 AND FrontWheelDiameter = 23 AND Price = 3000 AND MassDiff = 8.16 AND "
-      "DragScale = 1.0 AND WindInstabilityScale = 1.0 AND RequiresGraphics = 0 AND Id = 7004) - "
-      "re-applying on the next pass");
+      std::string("WARNING: re-apply did not land (SELECT COUNT(*) FROM List_UpgradeRimSizeFront WHERE "
+                  "Ordinal = 7 AND Level = 4 AND IsStock = 0 AND FrontWheelDiameter = 23 AND Price = 3000 "
+                  "AND MassDiff = 8.16 AND DragScale = 1.0 AND WindInstabilityScale = 1.0 AND "
+                  "RequiresGraphics = 0 AND Id = 7004)") +
+          kBackInForce);
+  // Both rows of the plan in force, as it wrote them: the deleted one is back.
   EXPECT_EQ(Scalar("SELECT FrontWheelDiameter FROM List_UpgradeRimSizeFront WHERE Id = 7004"), "21");
+  EXPECT_EQ(Scalar("SELECT FrontWheelDiameter FROM List_UpgradeRimSizeFront WHERE Id = 7005"), "22");
 
-  const Plan next = ReapplyInPlace(kept, ListScripts(), &landed);
-  EXPECT_TRUE(landed);
+  const ReapplyResult next = ReapplyInPlace(kept.plan, ListScripts());
+  EXPECT_TRUE(next.landed);
   EXPECT_EQ(Scalar("SELECT FrontWheelDiameter FROM List_UpgradeRimSizeFront WHERE Id = 7004"), "23");
-  EXPECT_TRUE(ApplyPlan(next));
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM List_UpgradeRimSizeFront WHERE Id = 7005"), "0");
+  EXPECT_TRUE(ApplyPlan(next.plan));
+}
+
+TEST_F(ReapplyLanding, LandedRewriteThatCannotBeTakenBackIsRewrittenByTheNextReapply) {
+  Write("kestrel.ini", "[Kestrel_GT]\nrim_sizes_front = 21, 22\n");
+  const Plan plan = LoadAndApply();
+  Write("kestrel.ini", "[Kestrel_GT]\nrim_sizes_front = 23\n");
+
+  // The look-up, the delete of 7005 and the rewrite of 7004 land; every call after them faults.
+  devhost::Knobs knobs;
+  knobs.call_fault = CallFault::kAccessViolation;
+  knobs.fault_at_call = devhost::CallCount(database_) + 4;
+  knobs.fault_onwards = true;
+  devhost::SetKnobs(database_, knobs);
+  const ReapplyResult stuck = ReapplyInPlace(plan, ListScripts());
+  EXPECT_FALSE(stuck.landed);
+  EXPECT_FALSE(stuck.restored);
+  EXPECT_NE(LastLogMessage().find("did not read back either"), std::string::npos) << LastLogMessage();
+  ASSERT_EQ(Scalar("SELECT FrontWheelDiameter FROM List_UpgradeRimSizeFront WHERE Id = 7004"), "23");
+  ASSERT_EQ(Scalar("SELECT COUNT(*) FROM List_UpgradeRimSizeFront WHERE Id = 7005"), "0");
+
+  // The fault ends and the script goes back to what the plan in force says: nothing differs between the
+  // two plans, yet both rows are put back as that plan wrote them.
+  devhost::SetKnobs(database_, devhost::Knobs{});
+  Write("kestrel.ini", "[Kestrel_GT]\nrim_sizes_front = 21, 22\n");
+  const ReapplyResult mended = ReapplyInPlace(stuck.plan, ListScripts(), true);
+  EXPECT_TRUE(mended.landed);
+  EXPECT_EQ(LastLogMessage(), "re-apply: 2 added row(s) kept in place (2 updated), 0 removed");
+  EXPECT_EQ(Scalar("SELECT FrontWheelDiameter FROM List_UpgradeRimSizeFront WHERE Id = 7004"), "21");
+  EXPECT_EQ(Scalar("SELECT FrontWheelDiameter FROM List_UpgradeRimSizeFront WHERE Id = 7005"), "22");
+  EXPECT_TRUE(ApplyPlan(mended.plan));
 }
 
 // The worker loop: a re-apply that did not land keeps the plan in force, the next pass re-applies from
@@ -332,6 +369,9 @@ TEST(ReapplyLandingLoop, NextPassReappliesFromThePlanInForce) {
             (std::vector<std::string>{
                 "folder changed - re-applying in place", "WARNING: re-apply did not land",
                 "folder changed - re-applying in place", "re-apply: 0 added row(s) kept in place"}));
+  EXPECT_NE(std::find(run.log.begin(), run.log.end(),
+                      "rows not visible after apply - re-probing CDatabase (attempt 1/3)"),
+            run.log.end());
   EXPECT_EQ(run.final_tables, clean.final_tables)
       << robust::DumpDifference(clean.final_tables, run.final_tables);
 }

@@ -186,6 +186,13 @@ void OnSleep(Session* session, uint32_t milliseconds) {
   session->result.sequence_calls = devhost::CallCount(session->database);
   StopFaults(session);
   session->recovering = true;
+  if (session->options.save_after_faults) {
+    // The recorded calls are the sequence's: a fault is injected only there.
+    if (session->options.record_calls) sqlite3_trace_v2(session->connection, 0, nullptr, nullptr);
+    ScriptSet saved_again = session->options.steps.back();
+    saved_again["zz_saved_again.ini"] = "; saved once more after the faults ended\n";
+    SaveScripts(saved_again);
+  }
 }
 
 }  // namespace

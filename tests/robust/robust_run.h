@@ -50,6 +50,9 @@ struct RunOptions {
   int sleeps_per_step = 8;
   int recovery_sleeps = 8;
   bool record_calls = false;  // keep each call's statement text (for the clean run)
+  // When the faults stop, the player saves once more (a comment-only script is added): a worker that
+  // held after three misses takes the folder up again only on a change.
+  bool save_after_faults = false;
   // When set, the bridge reaches the game through this global instead of the game's own one (a test
   // may put an object of its own in front of the game's).
   uintptr_t global_override = 0;

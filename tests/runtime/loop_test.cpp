@@ -54,6 +54,8 @@ class FakeGame {
   std::deque<bool> scan_answers;
   std::deque<bool> probe_answers;
   std::deque<bool> apply_answers;
+  // Re-applies that did not land (the plan returned is then the old one); an empty queue: landed.
+  std::deque<ReapplyResult> reapply_answers;
   // Listings handed out one per call; the last one is repeated.
   std::deque<ScriptListing> listings{{{"car.ini", 7}}};
   Plan loaded_plan = PlanOf(2);
@@ -70,6 +72,7 @@ class FakeGame {
   std::vector<ScriptListing> loads;
   std::vector<ScriptListing> reapplies;
   std::vector<Plan> reapplied_from;
+  std::vector<bool> reapplied_rewriting;
   std::vector<double> apply_ages;
   std::vector<int32_t> apply_generations;
   int watchdog_starts = 0;
@@ -116,10 +119,13 @@ class FakeGame {
       loads.push_back(listing);
       return listing.empty() ? Plan() : loaded_plan;
     };
-    deps.reapply_in_place = [this](const Plan& old_plan, const ScriptListing& listing) {
+    deps.reapply_in_place = [this](const Plan& old_plan, const ScriptListing& listing, bool rewrite_kept) {
       reapplied_from.push_back(old_plan);
       reapplies.push_back(listing);
-      return reapplied_plan;
+      reapplied_rewriting.push_back(rewrite_kept);
+      ReapplyResult result = Next(&reapply_answers);
+      result.plan = result.landed ? reapplied_plan : old_plan;
+      return result;
     };
     deps.apply_plan = [this](const Plan&) {
       apply_ages.push_back(Age());
@@ -144,6 +150,12 @@ class FakeGame {
   static bool Next(std::deque<bool>* answers) {
     if (answers->empty()) return true;
     const bool answer = answers->front();
+    answers->pop_front();
+    return answer;
+  }
+  static ReapplyResult Next(std::deque<ReapplyResult>* answers) {
+    if (answers->empty()) return ReapplyResult{};
+    ReapplyResult answer = answers->front();
     answers->pop_front();
     return answer;
   }
@@ -409,6 +421,57 @@ TEST_F(WorkerLoop, ChangeAfterAFailedApplyAlsoReappliesInPlace) {
   EXPECT_EQ(Messages(), (Lines{kResolved, kProbing, kLive, kReprobe1, kLive, kChanged, kApplied}));
 }
 
+TEST_F(WorkerLoop, ReapplyThatDoesNotLandCountsAsAMissAndHoldsOnTheThird) {
+  game_.settings.poll_ms = 700;
+  game_.reapply_answers = {ReapplyResult{Plan(), false, true}, ReapplyResult{Plan(), false, true},
+                           ReapplyResult{Plan(), false, true}};
+  // Pass 1 applies, passes 2-4 miss the change, passes 5-7 hold, pass 8 sees the next save.
+  game_.listings = {{{"car.ini", 7}}, {{"car.ini", 8}}, {{"car.ini", 8}}, {{"car.ini", 8}},
+                    {{"car.ini", 8}}, {{"car.ini", 8}}, {{"car.ini", 8}}, {{"car.ini", 9}}};
+  game_.stop_when = [this] { return game_.lists == 9; };
+  game_.Run();
+  EXPECT_EQ(Messages(), (Lines{kResolved, kProbing, kLive, kApplied, kChanged, kReprobe1, kLive, kChanged,
+                               kReprobe2, kLive, kChanged, kHold, kChanged, kApplied}));
+  ASSERT_EQ(game_.reapplies.size(), 4u);
+  // Every attempt starts from the plan in force, and only the plan in force is ever applied.
+  for (const Plan& from : game_.reapplied_from) EXPECT_EQ(from.statements, PlanOf(2).statements);
+  EXPECT_EQ(game_.reapplies[3][0].stamp, 9u);
+  EXPECT_EQ(game_.apply_ages.size(), 2u);
+  EXPECT_EQ(game_.clears, 2);
+  EXPECT_EQ(game_.reapplied_rewriting, (std::vector<bool>{false, false, false, false}));
+}
+
+TEST_F(WorkerLoop, ReapplyThatCouldNotBeTakenBackMakesTheNextOneRewriteEveryKeptRow) {
+  game_.reapply_answers = {ReapplyResult{Plan(), false, false}, ReapplyResult{Plan(), false, true}};
+  game_.listings = {{{"car.ini", 7}}, {{"car.ini", 8}}};
+  game_.stop_when = [this] { return game_.reapplies.size() == 3 && game_.apply_ages.size() == 2; };
+  game_.Run();
+  // Put back the second time, the tables are known again.
+  EXPECT_EQ(game_.reapplied_rewriting, (std::vector<bool>{false, true, false}));
+  EXPECT_EQ(Messages(),
+            (Lines{kResolved, kProbing, kLive, kApplied, kChanged, kReprobe1, kLive, kChanged, kReprobe2,
+                   kLive, kChanged, "applied 2 statement(s) from 1 file(s), all read back"}));
+}
+
+TEST_F(WorkerLoop, ReapplyThatThrowsKeepsTheChangeAndDistrustsTheTables) {
+  WorkerDeps deps = game_.Deps();
+  const auto reapply = deps.reapply_in_place;
+  int reapplies = 0;
+  std::vector<bool> rewriting;
+  deps.reapply_in_place = [&](const Plan& old_plan, const ScriptListing& listing, bool rewrite_kept) {
+    rewriting.push_back(rewrite_kept);
+    if (++reapplies == 1) throw std::bad_alloc();
+    return reapply(old_plan, listing, rewrite_kept);
+  };
+  game_.listings = {{{"car.ini", 7}}, {{"car.ini", 8}}};
+  game_.stop_when = [&] { return game_.apply_ages.size() == 2; };
+  RunWorker(game_.settings, deps);
+  EXPECT_EQ(rewriting, (std::vector<bool>{false, true}));
+  EXPECT_EQ(Messages(),
+            (Lines{kResolved, kProbing, kLive, kApplied, kChanged,
+                   std::string("ERROR: ") + std::bad_alloc().what(), kReprobe1, kLive, kChanged, kApplied}));
+}
+
 // ---- Exceptions -------------------------------------------------------------------------------------
 
 TEST_F(WorkerLoop, CollaboratorExceptionIsLoggedAndTheLoopGoesOn) {
@@ -434,8 +497,10 @@ TEST_F(WorkerLoop, OutOfMemoryIsLoggedAndTheLoopGoesOn) {
   };
   game_.stop_when = [this] { return game_.apply_ages.size() == 1; };
   RunWorker(game_.settings, deps);
-  EXPECT_EQ(Messages(),
-            (Lines{kResolved, kProbing, kLive, std::string("ERROR: ") + std::bad_alloc().what(), kApplied}));
+  // The change it was loading is not lost: it counts as a miss and is taken up again after the re-probe.
+  EXPECT_EQ(Messages(), (Lines{kResolved, kProbing, kLive, std::string("ERROR: ") + std::bad_alloc().what(),
+                               kReprobe1, kLive, kApplied}));
+  EXPECT_EQ(loads, 2);
 }
 
 TEST_F(WorkerLoop, ExceptionOfNoStandardTypeIsLoggedAsUnknown) {
@@ -447,7 +512,8 @@ TEST_F(WorkerLoop, ExceptionOfNoStandardTypeIsLoggedAsUnknown) {
   };
   game_.stop_when = [&] { return applies == 2; };
   RunWorker(game_.settings, deps);
-  EXPECT_EQ(Messages(), (Lines{kResolved, kProbing, kLive, "ERROR: unknown exception", kApplied}));
+  EXPECT_EQ(Messages(),
+            (Lines{kResolved, kProbing, kLive, "ERROR: unknown exception", kReprobe1, kLive, kApplied}));
 }
 
 TEST_F(WorkerLoop, ProbeThatThrowsLeavesNoCallMarked) {
