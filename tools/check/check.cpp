@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <system_error>
 
@@ -212,8 +213,17 @@ size_t LineOfError(const std::string& content, const std::string& error, size_t 
 // Compiles every file as one load of the worker does (one LevelRegistry, a failed file giving its Levels
 // back) and gives the load's plan.
 Plan CompileFiles(const std::vector<ScriptFile>& files, std::vector<FileReport>* reports) {
-  // The bridge without the worker's process-wide cache: every run looks at its own copy afresh.
-  const QueryFn query = [](const std::string& sql) { return Query(sql); };
+  // The bridge without the worker's process-wide cache, so every run looks at its own copy afresh, but
+  // with one for the run: nothing changes the copy while the files compile, and a long script naming a
+  // car in many sections then asks the game for it once, as the worker does.
+  std::map<std::string, QueryResult> answers;
+  const QueryFn query = [&answers](const std::string& sql) {
+    const auto hit = answers.find(sql);
+    if (hit != answers.end()) return hit->second;
+    QueryResult answer = Query(sql);
+    if (answer.ok) answers.emplace(sql, answer);
+    return answer;
+  };
   LevelRegistry levels;
   Plan plan;
   for (const ScriptFile& file : files) {
