@@ -59,7 +59,8 @@ std::string LargeFixtureFile() {
     std::string error;
     devhost::FixtureOptions options;
     options.cars = devhost::kLargeFixtureCars;
-    const bool made = sqlite3_open(file.c_str(), &db) == SQLITE_OK && devhost::CreateFixture(db, options, &error);
+    const bool made =
+        sqlite3_open(file.c_str(), &db) == SQLITE_OK && devhost::CreateFixture(db, options, &error);
     sqlite3_close(db);
     return made ? file : std::string();
   }();
