@@ -63,8 +63,11 @@ constexpr NumberRange kInt32Range{-2147483648.0, 2147483647.0};
 
 // ---- Frame ------------------------------------------------------------------------------------------
 
+// `failed_section`, when given, is set on a failure to the index of the section whose message `error`
+// holds, or to kNoSection when the parser rejected the file; a tool points at its lines with it.
+constexpr size_t kNoSection = static_cast<size_t>(-1);
 bool CompileCarScript(const std::string& content, const QueryFn& query, LevelRegistry& levels, Plan* out,
-                      std::string* error, const PreviousRowIds& previous);
+                      std::string* error, const PreviousRowIds& previous, size_t* failed_section = nullptr);
 
 double QueryNumber(const QueryFn& query, const std::string& sql, double fallback);
 

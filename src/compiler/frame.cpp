@@ -67,6 +67,8 @@ static bool CompileSection(const CarSection& section, const QueryFn& query, Leve
                            const PreviousRowIds& previous, LevelJournal* journal, Plan& lists,
                            std::string* error) {
   for (const auto& key : section.keys) {
+    // The empty key sorts first, so of several bad keys it is the one named.
+    if (key.first.empty()) return Fail(section, "empty key before '=' or ':'", error);
     if (CarKeys().count(key.first) == 0) return Fail(section, "unknown key " + key.first, error);
   }
   for (char c : section.name) {
@@ -105,19 +107,21 @@ static bool CompileSection(const CarSection& section, const QueryFn& query, Leve
 }
 
 bool CompileCarScript(const std::string& content, const QueryFn& query, LevelRegistry& levels, Plan* out,
-                      std::string* error, const PreviousRowIds& previous) {
+                      std::string* error, const PreviousRowIds& previous, size_t* failed_section) {
   CarScript script;
   std::string message;
   if (!ParseCarScript(content, &script, &message)) {
     *error = message;
+    if (failed_section != nullptr) *failed_section = kNoSection;
     return false;
   }
   // A failed file must not leak Levels into whatever compiles next, whoever the caller is: its changes
   // to the registry are taken back, last first.
   LevelJournal journal;
   Plan lists;
-  for (const CarSection& section : script.sections) {
-    if (!CompileSection(section, query, levels, previous, &journal, lists, &message)) {
+  for (size_t index = 0; index < script.sections.size(); ++index) {
+    if (!CompileSection(script.sections[index], query, levels, previous, &journal, lists, &message)) {
+      if (failed_section != nullptr) *failed_section = index;
       for (auto change = journal.rbegin(); change != journal.rend(); ++change) {
         if (change->existed) {
           levels[change->key] = change->before;

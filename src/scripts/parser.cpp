@@ -36,6 +36,7 @@ static bool ParseLine(const std::string& line, size_t line_number, CarScript* sc
     if (line.size() < 2 || line.back() != ']') return Fail(line_number, ": bad section header", error);
     CarSection section;
     section.name = Trim(line.substr(1, line.size() - 2));
+    section.line = line_number;
     script->sections.push_back(section);
     return true;
   }
@@ -44,7 +45,9 @@ static bool ParseLine(const std::string& line, size_t line_number, CarScript* sc
     return Fail(line_number, ": expected key = value inside a [car]", error);
   }
   const std::string key = LowerAscii(Trim(line.substr(0, separator)));
-  script->sections.back().keys[key] = Trim(line.substr(separator + 1));
+  CarSection& section = script->sections.back();
+  section.keys[key] = Trim(line.substr(separator + 1));
+  section.key_lines[key] = line_number;
   return true;
 }
 

@@ -51,6 +51,11 @@ PreviousRowIds PreviousRowIdsOf(const Plan& plan);
 struct CarSection {
   std::string name;
   std::map<std::string, std::string> keys;  // lower-cased keys, byte-wise order
+  // Where the section stands, numbered as the parser numbers lines (from 1, every physical line), so a
+  // message about it can point at its header or at the line of the value a key kept (the last one
+  // written). Nothing compiled depends on them.
+  size_t line = 0;
+  std::map<std::string, size_t> key_lines;
 };
 
 struct CarScript {
@@ -60,15 +65,6 @@ struct CarScript {
 std::string Trim(const std::string& text);
 
 bool ParseCarScript(const std::string& content, CarScript* script, std::string* error);
-
-// Where a script's sections and keys stand, numbered as ParseCarScript numbers lines: one entry per
-// section in file order, with its header's line and, for each key, the line of the value the section
-// keeps (the last one written). Meant for content that ParseCarScript accepts.
-struct SectionLines {
-  size_t header = 0;
-  std::map<std::string, size_t> keys;
-};
-std::vector<SectionLines> MapScriptLines(const std::string& content);
 
 // ---- Key vocabulary and value lists -----------------------------------------------------------------
 

@@ -155,12 +155,25 @@ TEST(CheckLinesTest, OfTwoSectionsWithOneNameTheFailingOneIsPointedAt) {
   EXPECT_EQ(Lines(run.out)[0], path + ":3: [11]: List_UpgradeCarBodyHood already has a row 11001");
 }
 
-TEST(CheckLinesTest, ParserErrorKeepsItsOwnLine) {
+TEST(CheckLinesTest, ParserErrorIsShownAtItsLineOnce) {
   ScratchFolder scratch;
-  const std::string path = scratch.Write("parse.ini", "[7]\nrim_sizes = 18\n[car\n");
+  std::string path = scratch.Write("parse.ini", "[7]\nrim_sizes = 18\n[car\n");
+  ToolRun run = RunTool({path});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(Lines(run.out)[0], path + ":3: bad section header");
+  path = scratch.Write("parse.ini", "; first\n\n\n\n\n\n\n\n\n\nrim_sizes = 17\n");
+  run = RunTool({"--json", path});
+  const Json file = Json::parse(run.out)["files"][0];
+  EXPECT_EQ(file["error"], "expected key = value inside a [car]");
+  EXPECT_EQ(file["line"], 11);
+}
+
+TEST(CheckLinesTest, EmptyKeyPointsAtItsLine) {
+  ScratchFolder scratch;
+  const std::string path = scratch.Write("empty.ini", "[7]\nrim_sizes = 18\n = 5\nrim_sise = 19\n");
   const ToolRun run = RunTool({path});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(Lines(run.out)[0], path + ":3: line 3: bad section header");
+  EXPECT_EQ(Lines(run.out)[0], path + ":3: [7]: empty key before '=' or ':'");
 }
 
 TEST(CheckLinesTest, ListErrorPointsAtTheKeyThatHeldTheBadValue) {

@@ -211,7 +211,7 @@ ScriptSet EditedScripts() {
   // One front rim kept, one rewritten, one new; the rear track rows dropped.
   scripts["kestrel_gt.ini"] =
       Replace(Replace(scripts["kestrel_gt.ini"], "rim_sizes_front = 18, 19", "rim_sizes_front = 18, 20, 21"),
-              "track_spacings_rear = 1.62, 1.66", "");
+              "track_spacings_rear = 0.03, 0.04", "");
   // A changed stock value and a stock edit taken out.
   scripts["stock_wheels.ini"] =
       Replace(Replace(scripts["stock_wheels.ini"], "width_front_stock = 245", "width_front_stock = 250"),

@@ -206,7 +206,11 @@ TEST_F(CompilerTest, UnknownKeyIsNamedInMapOrderBeforeTheName) {
   EXPECT_EQ(CompileError("[Some Car]\nzz = 1\naa = 2\nrim_sizes = 17\n"), "[Some Car]: unknown key aa");
   EXPECT_EQ(CompileError("[7]\nrim_size = 17\n"), "[7]: unknown key rim_size");
   EXPECT_EQ(CompileError("[7]\ntrack_stock = 1.5\n"), "[7]: unknown key track_stock");
-  EXPECT_EQ(CompileError("[7]\n= 5\n"), "[7]: unknown key ");
+}
+
+TEST_F(CompilerTest, EmptyKeyIsNamedAsEmptyBeforeAnyUnknownKey) {
+  EXPECT_EQ(CompileError("[7]\n= 5\n"), "[7]: empty key before '=' or ':'");
+  EXPECT_EQ(CompileError("[Some Car]\naa = 1\n : 5\n"), "[Some Car]: empty key before '=' or ':'");
 }
 
 TEST_F(CompilerTest, NameWithOtherBytesIsABadCarName) {

@@ -130,7 +130,7 @@ TEST(ParseCarScriptTest, SectionsWithTheSameNameStaySeparate) {
 
 TEST(ParseCarScriptTest, SectionsAreAppendedToWhatTheScriptHeld) {
   CarScript script;
-  script.sections.push_back(CarSection{"old", {}});
+  script.sections.push_back(CarSection{"old", {}, 0, {}});
   std::string error;
   ASSERT_TRUE(ParseCarScript("[new]", &script, &error));
   ASSERT_EQ(script.sections.size(), 2u);

@@ -24,7 +24,7 @@ bool Parses(const std::string& value) {
 }
 
 CarSection Section(const std::string& name, const std::map<std::string, std::string>& keys) {
-  return CarSection{name, keys};
+  return CarSection{name, keys, 0, {}};
 }
 
 TEST(CarKeysTest, HoldsTheTwentySevenKeys) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <system_error>
 
@@ -133,40 +134,17 @@ void Release(devhost::Database* database, sqlite3* copy) {
 
 // ---- Compiling and finding the line of an error -------------------------------------------------------
 
-size_t LineStart(const std::string& content, size_t line) {
-  size_t offset = 0;
-  for (size_t n = 1; n < line; ++n) {
-    const size_t end = content.find('\n', offset);
-    if (end == std::string::npos) return content.size();
-    offset = end + 1;
+// The key a compiler message after "[name]: " is about. False when it names none.
+bool KeyOfMessage(const CarSection& section, const std::string& detail, std::string* key) {
+  if (detail == "empty key before '=' or ':'") {
+    key->clear();
+    return true;
   }
-  return offset;
-}
-
-// Of several sections whose name fits the message, the one the compiler stopped at: compiling the file
-// cut after a section gives the same message exactly when that section is where the whole file fails.
-size_t FailingSection(const std::string& content, const std::vector<SectionLines>& lines,
-                      const std::vector<size_t>& named, const std::string& error, const QueryFn& query,
-                      const LevelRegistry& levels_before) {
-  for (size_t i = 0; i + 1 < named.size(); ++i) {
-    const size_t section = named[i];
-    const size_t cut =
-        section + 1 < lines.size() ? LineStart(content, lines[section + 1].header) : content.size();
-    LevelRegistry levels = levels_before;
-    Plan ignored;
-    std::string message;
-    if (!CompileCarScript(content.substr(0, cut), query, levels, &ignored, &message, PreviousRowIds()) &&
-        message == error) {
-      return section;
-    }
-  }
-  return named.back();
-}
-
-// The key a compiler message after "[name]: " is about, or "" when it names none.
-std::string KeyOfMessage(const CarSection& section, const std::string& detail) {
   const std::string unknown = "unknown key ";
-  if (detail.compare(0, unknown.size(), unknown) == 0) return detail.substr(unknown.size());
+  if (detail.compare(0, unknown.size(), unknown) == 0) {
+    *key = detail.substr(unknown.size());
+    return true;
+  }
   const std::string word = detail.substr(0, detail.find(' '));
   const char* const axles[] = {"front", "rear"};
   // A list family's message names the plain key even when an axle's own key held the bad value: read
@@ -176,53 +154,76 @@ std::string KeyOfMessage(const CarSection& section, const std::string& detail) {
       auto found = section.keys.find(word + "_" + axle);
       if (found == section.keys.end()) found = section.keys.find(word);
       std::vector<double> numbers;
-      if (found != section.keys.end() && !ParseNumberList(found->second, &numbers)) return found->first;
+      if (found != section.keys.end() && !ParseNumberList(found->second, &numbers)) {
+        *key = found->first;
+        return true;
+      }
     }
   }
-  if (section.keys.count(word) != 0) return word;
-  for (const char* axle : axles) {
-    if (section.keys.count(word + "_" + axle) != 0) return word + "_" + axle;
+  if (!word.empty() && section.keys.count(word) != 0) {
+    *key = word;
+    return true;
   }
-  return std::string();
+  for (const char* axle : axles) {
+    if (section.keys.count(word + "_" + axle) != 0) {
+      *key = word + "_" + axle;
+      return true;
+    }
+  }
+  return false;
 }
 
-// The line a compile error is about: the parser's own line; for a message about a key, the line of that
-// key; for any other message about a section, the line of its header. 0 when none can be told.
-size_t LineOfError(const std::string& content, const std::string& error, const QueryFn& query,
-                   const LevelRegistry& levels_before) {
-  const std::string line_prefix = "line ";
-  if (error.compare(0, line_prefix.size(), line_prefix) == 0) {
-    size_t line = 0;
-    for (size_t i = line_prefix.size(); i < error.size() && error[i] >= '0' && error[i] <= '9'; ++i) {
-      line = line * 10 + static_cast<size_t>(error[i] - '0');
-    }
-    return line;
+// The parser's "line " + N + ": " prefix: N, and the message after it in `rest`. 0 when the message does
+// not begin so.
+size_t ParserLine(const std::string& error, std::string* rest) {
+  const std::string prefix = "line ";
+  if (error.compare(0, prefix.size(), prefix) != 0) return 0;
+  size_t line = 0;
+  size_t i = prefix.size();
+  for (; i < error.size() && error[i] >= '0' && error[i] <= '9'; ++i) {
+    line = line * 10 + static_cast<size_t>(error[i] - '0');
+  }
+  if (i == prefix.size() || error.compare(i, 2, ": ") != 0) return 0;
+  *rest = error.substr(i + 2);
+  return line;
+}
+
+// The line a compile error is about: the parser's own line; for a message about a key of the section
+// that failed, the line of the value it kept; for any other message about it, the line of its header.
+// 0 when none can be told.
+size_t LineOfError(const std::string& content, const std::string& error, size_t failed_section) {
+  if (failed_section == kNoSection) {
+    std::string rest;
+    return ParserLine(error, &rest);
   }
   CarScript script;
   std::string ignored;
-  if (!ParseCarScript(content, &script, &ignored)) return 0;
-  const std::vector<SectionLines> lines = MapScriptLines(content);
-  if (lines.size() != script.sections.size()) return 0;
-  std::vector<size_t> named;
-  for (size_t i = 0; i < script.sections.size(); ++i) {
-    const std::string prefix = "[" + script.sections[i].name + "]: ";
-    if (error.compare(0, prefix.size(), prefix) == 0) named.push_back(i);
+  if (!ParseCarScript(content, &script, &ignored) || failed_section >= script.sections.size()) return 0;
+  const CarSection& section = script.sections[failed_section];
+  const std::string prefix = "[" + section.name + "]: ";
+  if (error.compare(0, prefix.size(), prefix) != 0) return 0;
+  std::string key;
+  if (KeyOfMessage(section, error.substr(prefix.size()), &key)) {
+    const auto found = section.key_lines.find(key);
+    if (found != section.key_lines.end()) return found->second;
   }
-  if (named.empty()) return 0;
-  const size_t section =
-      named.size() == 1 ? named[0] : FailingSection(content, lines, named, error, query, levels_before);
-  const std::string detail = error.substr(script.sections[section].name.size() + 4);
-  const std::string key = KeyOfMessage(script.sections[section], detail);
-  auto found = lines[section].keys.find(key);
-  if (!key.empty() && found != lines[section].keys.end()) return found->second;
-  return lines[section].header;
+  return section.line;
 }
 
 // Compiles every file as one load of the worker does (one LevelRegistry, a failed file giving its Levels
 // back) and gives the load's plan.
 Plan CompileFiles(const std::vector<ScriptFile>& files, std::vector<FileReport>* reports) {
-  // The bridge without the worker's process-wide cache: every run looks at its own copy afresh.
-  const QueryFn query = [](const std::string& sql) { return Query(sql); };
+  // The bridge without the worker's process-wide cache, so every run looks at its own copy afresh, but
+  // with one for the run: nothing changes the copy while the files compile, and a long script naming a
+  // car in many sections then asks the game for it once, as the worker does.
+  std::map<std::string, QueryResult> answers;
+  const QueryFn query = [&answers](const std::string& sql) {
+    const auto hit = answers.find(sql);
+    if (hit != answers.end()) return hit->second;
+    QueryResult answer = Query(sql);
+    if (answer.ok) answers.emplace(sql, answer);
+    return answer;
+  };
   LevelRegistry levels;
   Plan plan;
   for (const ScriptFile& file : files) {
@@ -238,18 +239,21 @@ Plan CompileFiles(const std::vector<ScriptFile>& files, std::vector<FileReport>*
     }
     std::fclose(readable);
     const std::string content = ReadScriptFile(file.path);
-    const LevelRegistry before = levels;
+    // A failed compile hands its Levels back itself, so the next file gets them again.
     Plan script_plan;
     std::string error;
-    if (CompileCarScript(content, query, levels, &script_plan, &error, PreviousRowIds())) {
+    size_t failed_section = kNoSection;
+    if (CompileCarScript(content, query, levels, &script_plan, &error, PreviousRowIds(), &failed_section)) {
       report.ok = true;
       report.cars = script_plan.names;
       report.statements = script_plan.statements;
       AppendPlan(&plan, script_plan, false);
     } else {
-      levels = before;
       report.error = error;
-      report.line = LineOfError(content, error, query, before);
+      report.line = LineOfError(content, error, failed_section);
+      // The report puts the line before the message, so the parser's own "line N: " would say it twice.
+      std::string rest;
+      if (failed_section == kNoSection && ParserLine(error, &rest) == report.line) report.error = rest;
     }
     reports->push_back(report);
   }
