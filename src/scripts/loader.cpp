@@ -99,11 +99,17 @@ bool SameListing(const ScriptListing& a, const ScriptListing& b) {
 
 namespace {
 
-// The files the last load skipped for the moment, by path, with the stamp that load was given. Only the
-// worker thread lists and loads; the lock is for tests and tools that list on a thread of their own.
+// How the last load left a file: the stamp it was given and whether it was skipped for the moment.
+struct LoadedStamp {
+  uint64_t given;
+  bool skipped;
+};
+
+// The files of the last load, by path. Only the worker thread lists and loads; the lock is for tests
+// and tools that list on a thread of their own.
 struct ReadAgain {
   platform::Mutex* lock = platform::NewMutex();
-  std::map<std::string, uint64_t> stamps;
+  std::map<std::string, LoadedStamp> stamps;
 };
 
 ReadAgain& TheReadAgain() {
@@ -126,9 +132,18 @@ ScriptListing ListScriptsIn(const std::string& folder) {
     uint64_t stamp = entry.write_time ^ ((entry.size & 0xFFFFFFFFu) * 2u);
     {
       const platform::MutexLock held(again.lock);
-      const auto skipped = again.stamps.find(folder + separator + entry.name);
-      // Unchanged since it was skipped: the worker would see no change and never read it again.
-      if (skipped != again.stamps.end() && skipped->second == stamp) stamp ^= kReadAgainMark;
+      const auto loaded = again.stamps.find(folder + separator + entry.name);
+      if (loaded != again.stamps.end()) {
+        const uint64_t given = loaded->second.given;
+        if (loaded->second.skipped) {
+          // Unchanged since it was skipped: the worker would see no change and never read it again.
+          if (given == stamp) stamp ^= kReadAgainMark;
+        } else if (given == (stamp ^ kReadAgainMark)) {
+          // Read at last under a marked stamp: it keeps that stamp until it changes, or the worker
+          // would load it once more for nothing.
+          stamp = given;
+        }
+      }
     }
     listing.push_back(ScriptEntry{entry.name, stamp});
   }
@@ -232,7 +247,7 @@ Plan LoadPlanWithQuery(const ScriptListing& listing, const PreviousRowIds& previ
   const OpenedFile opened_plan_file(
       platform::OpenFile(folder + separator + "gearloft.plan.sql", "w", platform::Share::kDenyNone));
   std::FILE* plan_file = opened_plan_file.get();
-  std::map<std::string, uint64_t> read_again;
+  std::map<std::string, LoadedStamp> read_again;
   for (const ScriptEntry& entry : listing) {
     const std::string& name = entry.name;
     Plan script_plan;
@@ -241,9 +256,10 @@ Plan LoadPlanWithQuery(const ScriptListing& listing, const PreviousRowIds& previ
     // A file that fails takes its Levels back itself, so the next file gets them again.
     if (!ReadAndCompile(folder + separator + name, query, levels, previous, &script_plan, &error, &again)) {
       LogLine("ERROR %s: %s - file skipped", PrintableText(name).c_str(), PrintableText(error).c_str());
-      if (again) read_again[folder + separator + name] = entry.stamp;
+      read_again[folder + separator + name] = LoadedStamp{entry.stamp, again};
       continue;
     }
+    read_again[folder + separator + name] = LoadedStamp{entry.stamp, false};
     std::string names;
     for (const std::string& car_name : script_plan.names) {
       if (!names.empty()) names += ", ";
