@@ -108,6 +108,13 @@ static bool CompileSection(const CarSection& section, const QueryFn& query, Leve
 
 bool CompileCarScript(const std::string& content, const QueryFn& query, LevelRegistry& levels, Plan* out,
                       std::string* error, const PreviousRowIds& previous, size_t* failed_section) {
+  // Notepad's "Unicode" is UTF-16 with its byte-order mark; read as bytes its first line is no key at all.
+  if (content.size() >= 2 && ((content[0] == '\xFF' && content[1] == '\xFE') ||
+                              (content[0] == '\xFE' && content[1] == '\xFF'))) {
+    *error = "file is saved as UTF-16 - save it as UTF-8";
+    if (failed_section != nullptr) *failed_section = kNoSection;
+    return false;
+  }
   CarScript script;
   std::string message;
   if (!ParseCarScript(content, &script, &message)) {

@@ -73,22 +73,25 @@ const std::vector<GarageEdit>& GarageEdits() {
   return edits;
 }
 
-void ReplaceOrInsert(std::string* text, const std::regex& pattern, const std::string& replacement) {
+bool ReplaceOrInsert(std::string* text, const std::regex& pattern, const std::string& replacement) {
   std::smatch match;
   if (std::regex_search(*text, match, pattern)) {
     // The first match only; later matches stay as they were.
     *text = match.prefix().str() + match.format(replacement) + match.suffix().str();
-    return;
+    return true;
   }
-  if (text->size() < kSelectionsEndLength || replacement.compare(0, 7, "<option") != 0) return;
+  if (text->size() < kSelectionsEndLength || replacement.compare(0, 7, "<option") != 0) return false;
   size_t end = text->find(kSelectionsEnd);
-  if (end == std::string::npos) return;
+  if (end == std::string::npos) return false;
   // The closing tag usually stands on its own line after two blanks: the option lands on the line before
   // it, indented by four.
   text->insert(end, "  " + replacement + "\n  ");
+  return true;
 }
 
-bool EditGarageText(const std::vector<GarageEdit>& edits, std::string* text, std::string* reason) {
+bool EditGarageText(const std::vector<GarageEdit>& edits, std::string* text, std::string* reason,
+                    bool* found) {
+  if (found != nullptr) *found = false;
   for (const GarageEdit& edit : edits) {
     if (LongestRunFrom(*text, edit.literal_start) > kLongestSearchedElement) {
       *reason = std::string("garage LOD: ") + edit.literal_start + " element longer than " +
@@ -97,11 +100,10 @@ bool EditGarageText(const std::vector<GarageEdit>& edits, std::string* text, std
       return false;
     }
     try {
-      if (edit.compiled != nullptr) {
-        ReplaceOrInsert(text, *edit.compiled, edit.replacement);
-      } else {
-        ReplaceOrInsert(text, std::regex(edit.pattern), edit.replacement);
-      }
+      const bool edited = edit.compiled != nullptr
+                              ? ReplaceOrInsert(text, *edit.compiled, edit.replacement)
+                              : ReplaceOrInsert(text, std::regex(edit.pattern), edit.replacement);
+      if (edited && found != nullptr) *found = true;
     } catch (const std::regex_error&) {
       *reason = std::string("garage LOD: regular expression for ") + edit.literal_start +
                 " failed; config left untouched";
@@ -125,7 +127,11 @@ std::string FixGarageLod() {
 
   std::string edited = original;
   std::string reason;
-  if (!EditGarageText(GarageEdits(), &edited, &reason)) return reason;
+  bool found = false;
+  if (!EditGarageText(GarageEdits(), &edited, &reason, &found)) return reason;
+  // A file in another encoding (UTF-16), or one the game wrote without these elements, gives nothing to
+  // edit: saying "already Extreme" would hide that the fix never took hold.
+  if (!found) return "garage LOD: no garage detail settings found in UserConfigSelections; left untouched";
   if (edited == original)
     return "garage LOD: already Extreme (CarLOD=4, CarFocusLODMinMax=Extreme, dynamic off)";
 

@@ -31,7 +31,9 @@ constexpr size_t kLongestSearchedElement = 256;
 // its use. false
 // with a "garage LOD: " reason (and `text` half edited) when a run is longer than
 // kLongestSearchedElement or a pattern fails.
-bool EditGarageText(const std::vector<GarageEdit>& edits, std::string* text, std::string* reason);
+// `found`, when given, is set to whether any edit matched or inserted its element.
+bool EditGarageText(const std::vector<GarageEdit>& edits, std::string* text, std::string* reason,
+                    bool* found = nullptr);
 
 // Forces the garage car detail to Extreme in the player's UserConfigSelections under LOCALAPPDATA,
 // through a temporary file and a replacing move. Gives the one message to log; on every failure the
@@ -39,8 +41,8 @@ bool EditGarageText(const std::vector<GarageEdit>& edits, std::string* text, std
 std::string FixGarageLod();
 
 // Replaces the first match of `pattern` with `replacement`; with no match, an "<option" replacement is
-// inserted on a line of its own before the first "</selections>". May throw std::regex_error, which
-// EditGarageText turns into its reason.
-void ReplaceOrInsert(std::string* text, const std::regex& pattern, const std::string& replacement);
+// inserted on a line of its own before the first "</selections>". false when it did neither. May throw
+// std::regex_error, which EditGarageText turns into its reason.
+bool ReplaceOrInsert(std::string* text, const std::regex& pattern, const std::string& replacement);
 
 }  // namespace gearloft

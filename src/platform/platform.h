@@ -77,6 +77,15 @@ struct DirEntry {
   uint64_t size;
 };
 
+// What a path names, told without opening it for reading: opening a FIFO waits for a writer for good.
+enum class FileKind { kRegular, kDirectory, kOther };
+struct FileFacts {
+  FileKind kind = FileKind::kOther;
+  uint64_t size = 0;  // bytes; 0 for anything but a regular file
+};
+// Follows links. false when the system cannot say: no such file, a dangling link, no right to look.
+bool DescribeFile(const std::string& path, FileFacts* facts);
+
 // Entries of `folder` whose name ends in `suffix` (e.g. ".ini", compared without regard to ASCII case),
 // in the order the system gives them. Empty when the folder cannot be searched.
 std::vector<DirEntry> ListFolder(const std::string& folder, const std::string& suffix);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "apply/apply.h"
 #include "scripts/scripts.h"
@@ -41,6 +42,16 @@ int32_t ReadGarageLod(const std::string& settings_file);
 // Reads first_call_age, boot_until, resend and poll_ms in that order, each with its current value as
 // the default.
 void ReadTimingSettings(const std::string& settings_file, Settings* settings);
+
+// A timing setting that would make the worker spin (poll_ms below 50, resend below 1) or that counts
+// from before the process began (first_call_age, boot_until below 0), as it was read and as it is used.
+struct RaisedSetting {
+  const char* key;
+  int32_t read;
+  int32_t used;
+};
+// Raises each such setting of `settings` to its floor, in reading order, and says which it raised.
+std::vector<RaisedSetting> RaiseTimingSettings(Settings* settings);
 
 // Process-wide values set once at start-up.
 const std::string& WatchedFolder();

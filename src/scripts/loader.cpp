@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <map>
 #include <memory>
+#include <new>
+#include <string>
 
 #include "compiler/compiler.h"
 #include "platform/platform.h"
@@ -94,11 +97,55 @@ bool SameListing(const ScriptListing& a, const ScriptListing& b) {
 
 // ---- Listing and reading -------------------------------------------------------------------------------
 
+namespace {
+
+// How the last load left a file: the stamp it was given and whether it was skipped for the moment.
+struct LoadedStamp {
+  uint64_t given;
+  bool skipped;
+};
+
+// The files of the last load, by path. Only the worker thread lists and loads; the lock is for tests
+// and tools that list on a thread of their own.
+struct ReadAgain {
+  platform::Mutex* lock = platform::NewMutex();
+  std::map<std::string, LoadedStamp> stamps;
+};
+
+ReadAgain& TheReadAgain() {
+  // Never destroyed: the worker may still list while the process exits.
+  static ReadAgain& files = *new ReadAgain;
+  return files;
+}
+
+// Any bit would do: the stamp only has to differ from the one the worker holds.
+constexpr uint64_t kReadAgainMark = 1;
+
+}  // namespace
+
 ScriptListing ListScriptsIn(const std::string& folder) {
   ScriptListing listing;
+  const std::string separator = platform::PathSeparator();
+  ReadAgain& again = TheReadAgain();
   for (const platform::DirEntry& entry : platform::ListFolder(folder, ".ini")) {
     if (entry.is_directory) continue;
-    listing.push_back(ScriptEntry{entry.name, entry.write_time ^ ((entry.size & 0xFFFFFFFFu) * 2u)});
+    uint64_t stamp = entry.write_time ^ ((entry.size & 0xFFFFFFFFu) * 2u);
+    {
+      const platform::MutexLock held(again.lock);
+      const auto loaded = again.stamps.find(folder + separator + entry.name);
+      if (loaded != again.stamps.end()) {
+        const uint64_t given = loaded->second.given;
+        if (loaded->second.skipped) {
+          // Unchanged since it was skipped: the worker would see no change and never read it again.
+          if (given == stamp) stamp ^= kReadAgainMark;
+        } else if (given == (stamp ^ kReadAgainMark)) {
+          // Read at last under a marked stamp: it keeps that stamp until it changes, or the worker
+          // would load it once more for nothing.
+          stamp = given;
+        }
+      }
+    }
+    listing.push_back(ScriptEntry{entry.name, stamp});
   }
   // Names equal but for case can only both exist on a case-sensitive file system; ordering them by
   // their bytes keeps the listing, and so the change test, the same from pass to pass.
@@ -123,24 +170,71 @@ using OpenedFile = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
 
-// An editor, a sync tool or a virus scanner may hold a script for a few seconds after it is saved: read
-// as empty, its rows would go until its next change. Tries for 5 s, 100 ms apart.
-constexpr int kReadAttempts = 50;
 constexpr uint32_t kReadRetryMs = 100;
 
-std::string ReadScriptFile(const std::string& path) {
-  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
-    const OpenedFile file(platform::OpenFile(path, "rb", platform::Share::kDenyNone));
-    if (file != nullptr) {
-      std::string text;
-      char buffer[16384];
-      size_t got = 0;
-      while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, got);
-      return text;
+ScriptText ReadScriptFile(const std::string& path, int attempts) {
+  ScriptText text;
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    if (attempt != 0) platform::SleepMs(kReadRetryMs);
+    // Looked at before every open: opening a FIFO would wait for a writer for good.
+    platform::FileFacts facts;
+    if (platform::DescribeFile(path, &facts)) {
+      if (facts.kind != platform::FileKind::kRegular) {
+        text.error = "not a regular file";
+        return text;
+      }
+      if (facts.size > kLargestScript) {
+        text.error = std::to_string(facts.size) + " bytes is past the " + std::to_string(kLargestScript) +
+                     "-byte limit for a script";
+        return text;
+      }
     }
-    platform::SleepMs(kReadRetryMs);
+    const OpenedFile file(platform::OpenFile(path, "rb", platform::Share::kDenyNone));
+    if (file == nullptr) continue;
+    char buffer[16384];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+      // It may have grown since it was looked at.
+      if (text.bytes.size() + got > kLargestScript) {
+        text.bytes.clear();
+        text.error = "more than " + std::to_string(kLargestScript) + " bytes, the limit for a script";
+        return text;
+      }
+      text.bytes.append(buffer, got);
+    }
+    if (std::ferror(file.get()) != 0) {
+      text.bytes.clear();
+      continue;
+    }
+    text.ok = true;
+    return text;
   }
-  return std::string();
+  text.error = "cannot be read (another program may hold it open)";
+  text.again = true;
+  return text;
+}
+
+// Reads and compiles one script into `script_plan`. Out of memory while doing so fails this file alone,
+// with its name in the log, and leaves `levels` as it was.
+static bool ReadAndCompile(const std::string& path, const QueryFn& query, LevelRegistry& levels,
+                           const PreviousRowIds& previous, Plan* script_plan, std::string* error,
+                           bool* again) {
+  const LevelRegistry before = levels;
+  try {
+    ScriptText text = ReadScriptFile(path);
+    if (!text.ok) {
+      *error = text.error;
+      *again = text.again;
+      return false;
+    }
+    return CompileCarScript(text.bytes, query, levels, script_plan, error, previous);
+  } catch (const std::bad_alloc&) {
+    levels = before;
+    *script_plan = Plan();
+    *error = "out of memory while loading it";
+    *again = true;
+    return false;
+  }
 }
 
 // ---- Loading -------------------------------------------------------------------------------------------
@@ -153,22 +247,26 @@ Plan LoadPlanWithQuery(const ScriptListing& listing, const PreviousRowIds& previ
   const OpenedFile opened_plan_file(
       platform::OpenFile(folder + separator + "gearloft.plan.sql", "w", platform::Share::kDenyNone));
   std::FILE* plan_file = opened_plan_file.get();
+  std::map<std::string, LoadedStamp> read_again;
   for (const ScriptEntry& entry : listing) {
     const std::string& name = entry.name;
     Plan script_plan;
     std::string error;
-    const std::string content = ReadScriptFile(folder + separator + name);
+    bool again = false;
     // A file that fails takes its Levels back itself, so the next file gets them again.
-    if (!CompileCarScript(content, query, levels, &script_plan, &error, previous)) {
-      LogLine("ERROR %s: %s - file skipped", name.c_str(), error.c_str());
+    if (!ReadAndCompile(folder + separator + name, query, levels, previous, &script_plan, &error, &again)) {
+      LogLine("ERROR %s: %s - file skipped", PrintableText(name).c_str(), PrintableText(error).c_str());
+      read_again[folder + separator + name] = LoadedStamp{entry.stamp, again};
       continue;
     }
+    read_again[folder + separator + name] = LoadedStamp{entry.stamp, false};
     std::string names;
     for (const std::string& car_name : script_plan.names) {
       if (!names.empty()) names += ", ";
       names += car_name;
     }
-    LogLine("loaded %s: %s, %zu statement(s)", name.c_str(), names.c_str(), script_plan.statements.size());
+    LogLine("loaded %s: %s, %zu statement(s)", PrintableText(name).c_str(), PrintableText(names).c_str(),
+            script_plan.statements.size());
     if (plan_file != nullptr) {
       std::fprintf(plan_file, "-- %s\n", name.c_str());
       for (const PlanStatement& statement : script_plan.statements) {
@@ -178,6 +276,9 @@ Plan LoadPlanWithQuery(const ScriptListing& listing, const PreviousRowIds& previ
     }
     AppendPlan(&plan, script_plan, false);
   }
+  ReadAgain& again = TheReadAgain();
+  const platform::MutexLock held(again.lock);
+  again.stamps.swap(read_again);
   return plan;
 }
 

@@ -122,9 +122,30 @@ int CompareNamesNoCase(const std::string& a, const std::string& b);
 bool SameListing(const ScriptListing& a, const ScriptListing& b);
 
 // The "*.ini" files of `folder` (sub-folders left out), sorted as the worker sorts the watched folder.
+// A file the last load had to skip for the moment (see ScriptText::again) gets a stamp unlike the one
+// that load was given, so the worker, which reloads only on a change, reads it again at its next pass.
 ScriptListing ListScriptsIn(const std::string& folder);
 ScriptListing ListScripts();
-std::string ReadScriptFile(const std::string& path);
+
+// The largest script read; anything bigger is a mistake (a log or a data file renamed), not a car list.
+constexpr uint64_t kLargestScript = 16u * 1024u * 1024u;
+// An editor, a sync tool or a virus scanner may hold a script for a few seconds after it is saved.
+constexpr int kScriptReadAttempts = 50;
+
+// A script's bytes, or why there are none.
+struct ScriptText {
+  bool ok = false;
+  // It failed for now only (held open, no right to read it, out of memory): worth reading again soon.
+  bool again = false;
+  std::string bytes;  // every byte, no newline translation
+  std::string error;  // e.g. "not a regular file"
+};
+// Only a regular file of at most kLargestScript bytes is read, tried `attempts` times 100 ms apart.
+ScriptText ReadScriptFile(const std::string& path, int attempts = kScriptReadAttempts);
+
+// `text` with every byte below 0x20 but the tab, 0x7F, and every byte outside a well-formed UTF-8
+// sequence written as "\xNN", so a message quoting a script stays one whole line of text.
+std::string PrintableText(const std::string& text);
 Plan LoadPlan(const ScriptListing& listing, const PreviousRowIds& previous);
 
 }  // namespace gearloft

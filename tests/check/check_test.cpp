@@ -120,6 +120,21 @@ TEST(CheckLinesTest, ThreeMistakesReportTheFirstWithItsLine) {
   EXPECT_EQ(Lines(run.out)[0], path + ":9: [Pica_Sport]: hood_options is not a number list");
 }
 
+TEST(CheckLinesTest, BytesThatAreNotTextAreShownAsEscapes) {
+  ScratchFolder scratch;
+  const std::string path = scratch.Write("nul.ini", std::string("[Kestrel\0_GT]\n", 14));
+  const ToolRun run = RunTool({path});
+  EXPECT_EQ(Lines(run.out)[0], path + ":1: [Kestrel\\x00_GT]: bad car name");
+  const Json json = Json::parse(RunTool({"--json", path}).out);
+  EXPECT_EQ(json["files"][0]["error"], "[Kestrel\\x00_GT]: bad car name");
+}
+
+TEST(CheckLinesTest, Utf16FileSaysHowToSaveIt) {
+  ScratchFolder scratch;
+  const std::string path = scratch.Write("wide.ini", std::string("\xFF\xFE[\0" "7\0]\0", 8));
+  EXPECT_EQ(Lines(RunTool({path}).out)[0], path + ": file is saved as UTF-16 - save it as UTF-8");
+}
+
 TEST(CheckLinesTest, ErrorInTheSecondSectionPointsAtItsHeader) {
   ScratchFolder scratch;
   const std::string path = scratch.Write("second.ini",

@@ -21,6 +21,8 @@ namespace fs = std::filesystem;
 
 constexpr const char kAlreadyExtreme[] =
     "garage LOD: already Extreme (CarLOD=4, CarFocusLODMinMax=Extreme, dynamic off)";
+constexpr const char kNothingFound[] =
+    "garage LOD: no garage detail settings found in UserConfigSelections; left untouched";
 constexpr const char kForced[] =
     "garage LOD: forced Extreme (CarLOD=4, garage focus car Extreme, dynamic off)";
 
@@ -127,7 +129,7 @@ TEST_F(FixGarageLodTest, AlreadyExtremeIsNotRewritten) {
   EXPECT_FALSE(fs::exists(temporary_));
 }
 
-TEST_F(FixGarageLodTest, Utf16FileIsReportedAlreadyExtreme) {
+TEST_F(FixGarageLodTest, Utf16FileHasNoSettingsFound) {
   const std::string narrow = "<selections>\n  <option id=\"CarLOD\" value=\"2\"/>\n</selections>\n";
   std::string wide = "\xFF\xFE";
   for (char c : narrow) {
@@ -135,8 +137,16 @@ TEST_F(FixGarageLodTest, Utf16FileIsReportedAlreadyExtreme) {
     wide += '\0';
   }
   WriteBytes(config_, wide);
-  EXPECT_EQ(FixGarageLod(), kAlreadyExtreme);
+  EXPECT_EQ(FixGarageLod(), kNothingFound);
   EXPECT_EQ(ReadBytes(config_), wide);
+}
+
+TEST_F(FixGarageLodTest, FileWithoutAnyOfTheElementsHasNoSettingsFound) {
+  const std::string other = "<UserConfig>\n  <Volume value=\"7\"/>\n</UserConfig>\n";
+  WriteBytes(config_, other);
+  EXPECT_EQ(FixGarageLod(), kNothingFound);
+  EXPECT_EQ(ReadBytes(config_), other);
+  EXPECT_FALSE(fs::exists(temporary_));
 }
 
 TEST_F(FixGarageLodTest, FileWithoutSelectionsOrOptionsOnlyGetsElementEdits) {

@@ -1,6 +1,7 @@
 // gearloft runtime tests: the worker's start-up on a temporary game folder, up to the banner.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -95,13 +96,49 @@ TEST_F(PrepareWorkerTest, ExistingWatchedFolderAndLogAreKeptAndRotated) {
   EXPECT_EQ(Messages(), (std::vector<std::string>{Banner(60, 150), "garage LOD forced to 100%d"}));
 }
 
-TEST_F(PrepareWorkerTest, MissingScriptsFolderLeavesLoggingOffAndTheDefaultsStand) {
+// A player who copied only the library still gets a folder for scripts and a log.
+TEST_F(PrepareWorkerTest, MissingScriptsFolderIsCreatedWithTheWatchedFolder) {
+  ASSERT_FALSE(FileExists(folder_.path() + platform::PathSeparator() + "scripts"));
   const Settings settings = PrepareWorker(folder_.ExecutablePath(), deps_);
-  EXPECT_FALSE(LogIsOpen());
-  EXPECT_FALSE(FileExists(folder_.paths().watched_folder));
+  EXPECT_TRUE(LogIsOpen());
+  EXPECT_TRUE(FileExists(folder_.paths().watched_folder));
   EXPECT_EQ(fixes_, 1);
   EXPECT_EQ(settings.first_call_age, 60);
   EXPECT_EQ(settings.poll_ms, 2000);
+  EXPECT_EQ(Messages(), (std::vector<std::string>{Banner(60, 150), "garage LOD forced to 100%d"}));
+}
+
+TEST_F(PrepareWorkerTest, WatchedFolderThatCannotBeMadeLeavesLoggingOff) {
+  // A file where the scripts folder belongs: neither level can be made.
+  std::ofstream(folder_.path() + platform::PathSeparator() + "scripts", std::ios::binary) << "not a folder";
+  const Settings settings = PrepareWorker(folder_.ExecutablePath(), deps_);
+  EXPECT_FALSE(LogIsOpen());
+  EXPECT_EQ(settings.poll_ms, 2000);
+}
+
+TEST_F(PrepareWorkerTest, SettingsThatWouldSpinAreRaisedWithAWarningEach) {
+  folder_.WriteSettings(
+      "[gearloft]\nfirst_call_age = -5\nboot_until = -1\nresend = 0\npoll_ms = 0\n");
+  const Settings settings = PrepareWorker(folder_.ExecutablePath(), deps_);
+  EXPECT_EQ(settings.first_call_age, 0);
+  EXPECT_EQ(settings.boot_until, 0);
+  EXPECT_EQ(settings.resend, 1);
+  EXPECT_EQ(settings.poll_ms, 50);
+  EXPECT_EQ(Messages(), (std::vector<std::string>{
+                            Banner(0, 0), "garage LOD forced to 100%d",
+                            "WARNING: first_call_age = -5 in scripts\\gearloft.ini is used as 0",
+                            "WARNING: boot_until = -1 in scripts\\gearloft.ini is used as 0",
+                            "WARNING: resend = 0 in scripts\\gearloft.ini is used as 1",
+                            "WARNING: poll_ms = 0 in scripts\\gearloft.ini is used as 50"}));
+}
+
+TEST_F(PrepareWorkerTest, SettingsAtTheirFloorsAreKeptWithoutWarning) {
+  folder_.WriteSettings(
+      "[gearloft]\ngarage_lod = 0\nfirst_call_age = 0\nboot_until = 0\nresend = 1\npoll_ms = 50\n");
+  const Settings settings = PrepareWorker(folder_.ExecutablePath(), deps_);
+  EXPECT_EQ(settings.resend, 1);
+  EXPECT_EQ(settings.poll_ms, 50);
+  EXPECT_EQ(Messages(), std::vector<std::string>{Banner(0, 0)});
 }
 
 }  // namespace

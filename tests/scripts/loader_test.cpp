@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
+#include <new>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -161,7 +164,24 @@ TEST_F(LoaderTest, ScriptFileIsReadAsRawBytes) {
   const std::string bytes =
       std::string("\xEF\xBB\xBF[7]\r\nx = 1\x1A\r\n", 15) + std::string(1, '\0') + "tail";
   Write("raw.ini", bytes);
-  EXPECT_EQ(ReadScriptFile((folder_ / "raw.ini").string()), bytes);
+  const ScriptText text = ReadScriptFile((folder_ / "raw.ini").string());
+  EXPECT_TRUE(text.ok);
+  EXPECT_EQ(text.bytes, bytes);
+}
+
+TEST_F(LoaderTest, EmptyScriptIsReadAsEmptyBytes) {
+  Write("empty.ini", "");
+  const ScriptText text = ReadScriptFile((folder_ / "empty.ini").string());
+  EXPECT_TRUE(text.ok);
+  EXPECT_EQ(text.bytes, "");
+}
+
+TEST_F(LoaderTest, FolderIsNotARegularFile) {
+  ASSERT_TRUE(fs::create_directory(folder_ / "x.ini"));
+  const ScriptText text = ReadScriptFile((folder_ / "x.ini").string());
+  EXPECT_FALSE(text.ok);
+  EXPECT_FALSE(text.again);
+  EXPECT_EQ(text.error, "not a regular file");
 }
 
 std::atomic<int> refused_opens{0};
@@ -175,22 +195,132 @@ bool RefuseLockedScript(const char* operation, const std::string& path) {
   return true;
 }
 
-TEST_F(LoaderTest, LockedScriptIsReadAsEmptyAfterFiftyAttempts) {
+TEST_F(LoaderTest, LockedScriptFailsAfterFiftyAttempts) {
   Write("locked.ini", "[7]\nrim_sizes = 18\n");
   refused_opens = 0;
   platform::SetRefuseHook(RefuseLockedScript);
-  EXPECT_EQ(ReadScriptFile((folder_ / "locked.ini").string()), "");
+  const ScriptText text = ReadScriptFile((folder_ / "locked.ini").string());
+  EXPECT_FALSE(text.ok);
+  EXPECT_TRUE(text.again);
+  EXPECT_EQ(text.error, "cannot be read (another program may hold it open)");
   EXPECT_EQ(refused_opens.load(), 50);
 }
 
-TEST_F(LoaderTest, LockedScriptLoadsWithNoCars) {
-  Write("locked.ini", "[7]\nrim_sizes = 18\n");
-  platform::SetRefuseHook(RefuseLockedScript);
-  const Plan plan = LoadPlan(ListScripts(), PreviousRowIds());
-  EXPECT_TRUE(plan.statements.empty());
-  EXPECT_EQ(LogMessages(), (std::vector<std::string>{"loaded locked.ini: , 0 statement(s)"}));
-  EXPECT_EQ(PlanFileLines(), (std::vector<std::string>{"-- locked.ini"}));
+TEST(PrintableTextTest, ControlBytesAndBrokenUtf8BecomeEscapes) {
+  EXPECT_EQ(PrintableText(std::string("a\0b\x1F\x7F\tc", 7)), "a\\x00b\\x1F\\x7F\tc");
+  EXPECT_EQ(PrintableText("\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"), "\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80");
+  // A lone byte, a cut sequence, an overlong form, a surrogate, past U+10FFFF.
+  EXPECT_EQ(PrintableText("\xFF|\xE2\x82|\xC0\x80|\xED\xA0\x80|\xF4\x90\x80\x80"),
+            "\\xFF|\\xE2\\x82|\\xC0\\x80|\\xED\\xA0\\x80|\\xF4\\x90\\x80\\x80");
+  EXPECT_EQ(PrintableText("C:\\games\\x.ini"), "C:\\games\\x.ini");
 }
+
+TEST_F(LoaderTest, LockedScriptIsSkippedAndReadAgainAtTheNextListing) {
+  Write("locked.ini", "; held\n");
+  platform::SetRefuseHook(RefuseLockedScript);
+  const ScriptListing first = ListScripts();
+  EXPECT_TRUE(LoadPlan(first, PreviousRowIds()).statements.empty());
+  EXPECT_TRUE(PlanFileLines().empty());
+  // The worker reloads only when the listing changes: the skipped file's entry must not match.
+  const ScriptListing second = ListScripts();
+  EXPECT_FALSE(SameListing(first, second));
+  // Still held: skipped again, and the listing after differs from this one too.
+  LoadPlan(second, PreviousRowIds());
+  const ScriptListing third = ListScripts();
+  EXPECT_FALSE(SameListing(second, third));
+  platform::SetRefuseHook(nullptr);
+  LoadPlan(third, PreviousRowIds());
+  EXPECT_EQ(PlanFileLines(), (std::vector<std::string>{"-- locked.ini"}));
+  // Read at last: the listing settles.
+  EXPECT_TRUE(SameListing(third, ListScripts()));
+  const std::string skipped = "ERROR locked.ini: cannot be read (another program may hold it open) - file skipped";
+  EXPECT_EQ(LogMessages(),
+            (std::vector<std::string>{skipped, skipped, "loaded locked.ini: , 0 statement(s)"}));
+}
+
+TEST_F(LoaderTest, ScriptPastTheSizeLimitIsSkippedWithItsSize) {
+  {
+    // Sparse where the file system allows: only the last byte is written.
+    std::ofstream out(folder_ / "big.ini", std::ios::binary);
+    out.seekp(17825792 - 1);
+    out.put(';');
+  }
+  Write("small.ini", "; fine\n");
+  const ScriptListing listing = ListScripts();
+  LoadPlan(listing, PreviousRowIds());
+  EXPECT_EQ(LogMessages(),
+            (std::vector<std::string>{
+                "ERROR big.ini: 17825792 bytes is past the 16777216-byte limit for a script - file skipped",
+                "loaded small.ini: , 0 statement(s)"}));
+  // It is not read again until it changes.
+  EXPECT_TRUE(SameListing(listing, ListScripts()));
+}
+
+TEST_F(LoaderTest, ScriptAtTheSizeLimitIsRead) {
+  std::string content = "; " + std::string(16777216 - 3, 'x') + "\n";
+  Write("edge.ini", content);
+  LoadPlan(ListScripts(), PreviousRowIds());
+  EXPECT_EQ(LogMessages(), (std::vector<std::string>{"loaded edge.ini: , 0 statement(s)"}));
+}
+
+TEST_F(LoaderTest, ScriptBytesThatAreNotTextAreLoggedAsEscapes) {
+  Write("nul2.ini", std::string("[Kestrel\0_GT]\n", 14));
+  Write("odd.ini", "[a\x7F\xFF\xC3\xA9\tb]\n");
+  LoadPlan(ListScripts(), PreviousRowIds());
+  EXPECT_EQ(LogMessages(),
+            (std::vector<std::string>{"ERROR nul2.ini: [Kestrel\\x00_GT]: bad car name - file skipped",
+                                      "ERROR odd.ini: [a\\x7F\\xFF\xC3\xA9\tb]: bad car name - file skipped"}));
+}
+
+TEST_F(LoaderTest, Utf16ScriptSaysHowToSaveIt) {
+  Write("wide.ini", std::string("\xFF\xFE[\0" "7\0]\0", 8));
+  LoadPlan(ListScripts(), PreviousRowIds());
+  EXPECT_EQ(LogMessages(),
+            (std::vector<std::string>{"ERROR wide.ini: file is saved as UTF-16 - save it as UTF-8 - file skipped"}));
+}
+
+TEST_F(LoaderTest, OutOfMemoryInOneScriptNamesItAndReadsItAgain) {
+  Write("a.ini", "[7]\n");
+  Write("b.ini", "; fine\n");
+  const QueryFn exhausted = [](const std::string&) -> QueryResult { throw std::bad_alloc(); };
+  const ScriptListing listing = ListScripts();
+  Plan plan;
+  EXPECT_NO_THROW(plan = LoadPlanWithQuery(listing, PreviousRowIds(), exhausted));
+  const ScriptListing again = ListScripts();
+  EXPECT_FALSE(SameListing(listing, again));
+  // Read at once: the next listing is the one it was read from, so the worker loads it only once more.
+  LoadPlan(again, PreviousRowIds());
+  EXPECT_TRUE(SameListing(again, ListScripts()));
+  EXPECT_EQ(LogMessages(),
+            (std::vector<std::string>{"ERROR a.ini: out of memory while loading it - file skipped",
+                                      "loaded b.ini: , 0 statement(s)",
+                                      "ERROR a.ini: [7]: no such car in Data_Car - file skipped",
+                                      "loaded b.ini: , 0 statement(s)"}));
+}
+
+#if !defined(_WIN32)
+// Windows refuses control characters in file names; Linux keeps them.
+TEST_F(LoaderTest, FileNameBytesThatAreNotTextAreLoggedAsEscapes) {
+  Write("ctl\x01.ini", "; fine\n");
+  LoadPlan(ListScripts(), PreviousRowIds());
+  EXPECT_EQ(LogMessages(), (std::vector<std::string>{"loaded ctl\\x01.ini: , 0 statement(s)"}));
+}
+
+TEST_F(LoaderTest, FifoIsSkippedWithoutOpeningIt) {
+  const std::string fifo = (folder_ / "fifo.ini").string();
+  ASSERT_EQ(platform::RunProgram("/usr/bin/mkfifo", {fifo}, (folder_ / "mkfifo.txt").string()), 0);
+  Write("after.ini", "; fine\n");
+  std::future<Plan> load =
+      std::async(std::launch::async, [] { return LoadPlan(ListScripts(), PreviousRowIds()); });
+  if (load.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    ADD_FAILURE() << "the load blocked on the FIFO";
+    std::ofstream writer(fifo);  // lets a reader blocked in its open go on
+  }
+  load.get();
+  EXPECT_EQ(LogMessages(), (std::vector<std::string>{"loaded after.ini: , 0 statement(s)",
+                                                     "ERROR fifo.ini: not a regular file - file skipped"}));
+}
+#endif
 
 TEST_F(LoaderTest, LoadWithoutScriptsEmptiesThePlanFile) {
   Write("gearloft.plan.sql", "-- old.ini\nDELETE FROM x;\n");

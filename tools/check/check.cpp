@@ -12,6 +12,7 @@
 #include <map>
 #include <random>
 #include <system_error>
+#include <utility>
 
 #include <CLI/CLI.hpp>
 
@@ -230,15 +231,14 @@ Plan CompileFiles(const std::vector<ScriptFile>& files, std::vector<FileReport>*
     FileReport report;
     report.path = file.path;
     report.name = file.name;
-    // The worker reads a file it cannot open as empty; here that would pass for a clean script.
-    std::FILE* readable = platform::OpenFile(file.path, "rb", platform::Share::kDenyNone);
-    if (readable == nullptr) {
-      report.error = "cannot read the file";
+    // A person waits for the answer: one attempt, not the worker's patience with a file held open.
+    ScriptText text = ReadScriptFile(file.path, 1);
+    if (!text.ok) {
+      report.error = text.error;
       reports->push_back(report);
       continue;
     }
-    std::fclose(readable);
-    const std::string content = ReadScriptFile(file.path);
+    const std::string content = std::move(text.bytes);
     // A failed compile hands its Levels back itself, so the next file gets them again.
     Plan script_plan;
     std::string error;

@@ -136,9 +136,9 @@ std::string TextReport(const CheckReport& report) {
       text += file.path + ": ok: " + (cars.empty() ? std::string("no car") : cars) + ", " +
               std::to_string(file.statements.size()) + " statement(s)\n";
     } else if (file.line != 0) {
-      text += file.path + ":" + std::to_string(file.line) + ": " + file.error + "\n";
+      text += PrintableText(file.path) + ":" + std::to_string(file.line) + ": " + PrintableText(file.error) + "\n";
     } else {
-      text += file.path + ": " + file.error + "\n";
+      text += PrintableText(file.path) + ": " + PrintableText(file.error) + "\n";
     }
   }
   if (report.with_plan) {
@@ -183,7 +183,7 @@ std::string JsonReport(const CheckReport& report) {
                {"ok", file.ok},
                {"cars", file.cars},
                {"statements", file.statements.size()},
-               {"error", file.ok ? Json(nullptr) : Json(file.error)},
+               {"error", file.ok ? Json(nullptr) : Json(PrintableText(file.error))},
                {"line", file.line == 0 ? Json(nullptr) : Json(file.line)}};
     if (report.with_plan) entry["plan"] = file.ok ? Json(file.statements) : Json::array();
     files.push_back(entry);

@@ -154,6 +154,31 @@ void SetRefuseHook(RefuseHook hook) {
   refuse_hook = hook;
 }
 
+bool DescribeFile(const std::string& path, FileFacts* facts) {
+  // No access asked for: metadata can be had even while another program holds the file exclusively,
+  // and nothing is read, so a pipe or a device does not wait. Without FILE_FLAG_OPEN_REPARSE_POINT a
+  // link is followed, and a dangling one fails here.
+  HANDLE handle = CreateFileW(ToWide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = GetFileInformationByHandle(handle, &info) != 0;
+  const DWORD type = GetFileType(handle);
+  CloseHandle(handle);
+  if (!known) return false;
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    facts->kind = FileKind::kDirectory;
+  } else if (type == FILE_TYPE_DISK && (info.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0) {
+    facts->kind = FileKind::kRegular;
+  } else {
+    facts->kind = FileKind::kOther;
+  }
+  facts->size = facts->kind == FileKind::kRegular
+                    ? (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow
+                    : 0;
+  return true;
+}
+
 namespace {
 
 // Closes the search however the listing ends: out of memory inside the game must not leak it.
