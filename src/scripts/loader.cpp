@@ -121,6 +121,16 @@ ReadAgain& TheReadAgain() {
 // Any bit would do: the stamp only has to differ from the one the worker holds.
 constexpr uint64_t kReadAgainMark = 1;
 
+// Only a regular file is opened: opening a FIFO would wait for a writer for good.
+bool OpensNow(const std::string& path) {
+  platform::FileFacts facts;
+  if (!platform::DescribeFile(path, &facts) || facts.kind != platform::FileKind::kRegular) return false;
+  std::FILE* file = platform::OpenFile(path, "rb", platform::Share::kDenyNone);
+  if (file == nullptr) return false;
+  std::fclose(file);
+  return true;
+}
+
 }  // namespace
 
 ScriptListing ListScriptsIn(const std::string& folder) {
@@ -136,8 +146,10 @@ ScriptListing ListScriptsIn(const std::string& folder) {
       if (loaded != again.stamps.end()) {
         const uint64_t given = loaded->second.given;
         if (loaded->second.skipped) {
-          // Unchanged since it was skipped: the worker would see no change and never read it again.
-          if (given == stamp) stamp ^= kReadAgainMark;
+          // Unchanged since it was skipped: the worker would see no change and never read it again. It
+          // is shown as changed once it opens, so the load that follows reads it at once, and a file that
+          // stays held costs one open a pass and no log line.
+          if (given == stamp && OpensNow(folder + separator + entry.name)) stamp ^= kReadAgainMark;
         } else if (given == (stamp ^ kReadAgainMark)) {
           // Read at last under a marked stamp: it keeps that stamp until it changes, or the worker
           // would load it once more for nothing.
@@ -231,6 +243,7 @@ static bool ReadAndCompile(const std::string& path, const QueryFn& query, LevelR
   } catch (const std::bad_alloc&) {
     levels = before;
     *script_plan = Plan();
+    // Read again at the next pass: memory that ran short once is usually there again.
     *error = "out of memory while loading it";
     *again = true;
     return false;

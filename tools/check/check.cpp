@@ -253,7 +253,9 @@ Plan CompileFiles(const std::vector<ScriptFile>& files, std::vector<FileReport>*
       report.line = LineOfError(content, error, failed_section);
       // The report puts the line before the message, so the parser's own "line N: " would say it twice.
       std::string rest;
-      if (failed_section == kNoSection && ParserLine(error, &rest) == report.line) report.error = rest;
+      if (failed_section == kNoSection && report.line != 0 && ParserLine(error, &rest) == report.line) {
+        report.error = rest;
+      }
     }
     reports->push_back(report);
   }
