@@ -2,10 +2,13 @@
 // re-applying in place after a folder change.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "hostdb/hostdb.h"
 #include "scripts/scripts.h"
 
 namespace gearloft {
@@ -46,5 +49,28 @@ struct ReapplyResult {
 // `rewrite_kept` rewrites every kept row: the tables are not known to hold the old plan's rows as it
 // wrote them (a re-apply before this one could not be taken back).
 ReapplyResult ReapplyInPlace(const Plan& old_plan, const ScriptListing& listing, bool rewrite_kept = false);
+
+// ---- Snapshot of the game's tables ------------------------------------------------------------------
+
+// "CREATE TABLE" with the answer's column names, then one "INSERT INTO" per row: integers in decimal,
+// reals in the fewest digits that read back as the same double, texts quoted with '' doubled, NULL.
+std::string SnapshotTableSql(const std::string& table, const QueryResult& result);
+// "Id  MediaName" a car a line, sorted by MediaName (letter case aside).
+std::string SnapshotCarList(const QueryResult& cars);
+
+struct SnapshotOutcome {
+  size_t tables = 0;                 // tables that answered and are in the file
+  size_t rows = 0;                   // their rows
+  size_t bytes = 0;                  // of gearloft.tables.sql
+  std::vector<std::string> missing;  // tables that did not answer, left out
+  bool written = false;              // both files are in place
+};
+
+// Reads Data_Car and the tables the car keys touch through `query` and writes gearloft.tables.sql and
+// gearloft.cars.txt in `folder`, each through a temporary file moved over the old one.
+SnapshotOutcome WriteSnapshot(const std::string& folder,
+                              const std::function<QueryResult(const std::string&)>& query);
+// WriteSnapshot of the watched folder through Query, with its log lines.
+void TakeSnapshot();
 
 }  // namespace gearloft

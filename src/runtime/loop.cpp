@@ -65,6 +65,7 @@ struct LoopState {
   int32_t misses = 0;
   uint64_t last_send = 0;
   bool probing_announced = false;
+  bool snapshot_taken = false;  // once per process: later probes come after changes were made
   // The first failed probe is reported at once, whatever the clock reads when it happens.
   bool silence_reported = false;
   uint64_t last_silence_report = 0;
@@ -232,6 +233,12 @@ bool TakeUpChange(const WorkerDeps& deps, LoopState* state) {
 PassEnd RunPass(const Settings& settings, const LoopTimers& timers, const WorkerDeps& deps,
                 LoopState* state) {
   if (!ProbeUntilLive(timers, deps, state)) return PassEnd::kStopped;
+  if (!state->snapshot_taken) {
+    // The tables still hold the game's own values: nothing has been applied yet. A snapshot that fails
+    // changes nothing else.
+    state->snapshot_taken = true;
+    if (settings.snapshot != 0 && deps.take_snapshot) RunLogged(deps.take_snapshot);
+  }
 
   ScriptListing listing = deps.list_scripts();
   if (!state->have_listing || !SameScripts(state->seen, listing)) {

@@ -23,6 +23,7 @@ struct Settings {
   int32_t boot_until = 150;     // seconds of process age until which a sent plan is re-sent
   int32_t resend = 5;           // seconds between probes, between boot re-sends, and after a miss
   int32_t poll_ms = 2000;       // milliseconds between loop passes
+  int32_t snapshot = 1;         // any value but 0 writes the snapshot of the game's tables once
 };
 
 // The folder of an executable path: everything before its last "\" or "/"; the whole path without one.
@@ -39,8 +40,8 @@ Paths PathsFor(const std::string& executable_folder);
 
 // Reads garage_lod alone (default 1).
 int32_t ReadGarageLod(const std::string& settings_file);
-// Reads first_call_age, boot_until, resend and poll_ms in that order, each with its current value as
-// the default.
+// Reads first_call_age, boot_until, resend and poll_ms in that order, then snapshot, each with its
+// current value as the default.
 void ReadTimingSettings(const std::string& settings_file, Settings* settings);
 
 // A timing setting that would make the worker spin (poll_ms below 50, resend below 1) or that counts
@@ -107,6 +108,9 @@ struct WorkerDeps {
   std::function<bool(const Plan&)> apply_plan;
   std::function<void()> clear_current;
   std::function<bool()> start_watchdog;
+  // Once per process, after the first probe that answers and before the first apply, unless the
+  // snapshot setting is 0. May be empty.
+  std::function<void()> take_snapshot;
 };
 WorkerDeps DefaultWorkerDeps();
 

@@ -49,6 +49,7 @@ void ReadTimingSettings(const std::string& settings_file, Settings* settings) {
   settings->boot_until = platform::ReadIniInt(settings_file, kSection, "boot_until", settings->boot_until);
   settings->resend = platform::ReadIniInt(settings_file, kSection, "resend", settings->resend);
   settings->poll_ms = platform::ReadIniInt(settings_file, kSection, "poll_ms", settings->poll_ms);
+  settings->snapshot = platform::ReadIniInt(settings_file, kSection, "snapshot", settings->snapshot);
 }
 
 std::vector<RaisedSetting> RaiseTimingSettings(Settings* settings) {

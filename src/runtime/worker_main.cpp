@@ -29,6 +29,7 @@ WorkerDeps DefaultWorkerDeps() {
   deps.apply_plan = ApplyPlan;
   deps.clear_current = ClearCurrent;
   deps.start_watchdog = [] { return platform::StartThread(WatchdogMain, nullptr); };
+  deps.take_snapshot = TakeSnapshot;
   return deps;
 }
 

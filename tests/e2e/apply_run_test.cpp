@@ -34,9 +34,11 @@ constexpr double kFirstApplySeconds = 30;
 constexpr double kStepSeconds = 20;
 
 // No boot re-sends: once a plan is applied the game's file changes only when a test changes a script,
-// so the test may read it meanwhile.
+// so the test may read it meanwhile. No snapshot either: its line gives a time, and these tests read
+// the log line for line.
 const char kQuietSettings[] =
-    "garage_lod = 0\r\nfirst_call_age = 0\r\nboot_until = 0\r\nresend = 1\r\npoll_ms = 100\r\n";
+    "garage_lod = 0\r\nfirst_call_age = 0\r\nboot_until = 0\r\nresend = 1\r\npoll_ms = 100\r\nsnapshot = "
+    "0\r\n";
 
 const char kRimFront[] = "List_UpgradeRimSizeFront";
 const char kRimRear[] = "List_UpgradeRimSizeRear";
@@ -350,6 +352,48 @@ TEST(ApplyRunTest, ReapplyWhoseDeleteFaultsPutsTheEarlierScriptsBackAndHolds) {
   // Held: nothing more is tried or logged until the folder changes again.
   std::this_thread::sleep_for(std::chrono::seconds(2));
   EXPECT_EQ(game.Messages().size(), static_cast<size_t>(held + 1)) << Lines(game.Messages(), held);
+  EXPECT_TRUE(game.Stop()) << game.Output();
+}
+
+// The snapshot is read before the first change: loaded into SQLite it holds the game's tables as the
+// game began, although the scripts have changed them by the time anyone reads it.
+TEST(ApplyRunTest, SnapshotHoldsTheTablesAsTheGameBeganThem) {
+  GameFolder game("snapshot");
+  game.WriteSettings(
+      "garage_lod = 0\r\nfirst_call_age = 0\r\nboot_until = 0\r\nresend = 1\r\npoll_ms = 100\r\n");
+  TableDump pristine;
+  ASSERT_TRUE(CreateDatabase(game, &pristine));
+  game.WriteScript("kestrel.ini", "[Kestrel_GT]\r\nrim_front_stock = 18\r\nrim_sizes_rear = 19\r\n");
+  game.Start({});
+  const int applied = game.WaitFor("applied ", 0, kFirstApplySeconds);
+  ASSERT_GE(applied, 0) << game.Output();
+  const std::vector<std::string> messages = game.Messages();
+  const int live = Find(messages, "DB live");
+  const int snapshot = Find(messages, "snapshot: 13 table(s), ");
+  ASSERT_GE(snapshot, 0) << Lines(messages);
+  EXPECT_EQ(snapshot, live + 1) << Lines(messages);
+  ASSERT_NE(FirstDifference(pristine, DumpOf(game)), "");
+
+  const std::string sql = ReadFile(game.ScriptsFolder() / "gearloft.tables.sql");
+  const std::filesystem::path copy = game.Folder() / "snapshot.db";
+  GameDatabase loaded(copy);
+  ASSERT_TRUE(loaded.Exec(sql)) << loaded.Error();
+  GameDatabase original(game.Folder() / "pristine.db");
+  ASSERT_TRUE(original.CreateFixture()) << original.Error();
+  size_t rows = 0;
+  for (const std::string& name :
+       loaded.Rows("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name")) {
+    const std::string table = name.substr(std::string("text:").size());
+    const std::string columns = table == "Data_Car" ? "Id, MediaName" : "*";
+    const std::vector<std::string> want =
+        original.Rows("SELECT " + columns + " FROM " + table + " ORDER BY rowid");
+    EXPECT_EQ(loaded.Rows("SELECT * FROM \"" + table + "\" ORDER BY rowid"), want) << table;
+    rows += want.size();
+  }
+  EXPECT_EQ(messages[static_cast<size_t>(snapshot)].rfind(
+                "snapshot: 13 table(s), " + std::to_string(rows) + " row(s) in gearloft.tables.sql (", 0),
+            0u)
+      << messages[static_cast<size_t>(snapshot)];
   EXPECT_TRUE(game.Stop()) << game.Output();
 }
 

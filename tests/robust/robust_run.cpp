@@ -368,6 +368,7 @@ RunResult RunSequence(const RunOptions& options) {
   settings.boot_until = 0;  // no boot re-sends: every call of the sequence comes from a load or a change
   settings.resend = 5;
   settings.poll_ms = 2000;
+  settings.snapshot = options.snapshot ? 1 : 0;
   WorkerDeps deps = DefaultWorkerDeps();
   deps.tick_ms = [&session] { return session.now; };
   deps.sleep_ms = [&session](uint32_t milliseconds) { OnSleep(&session, milliseconds); };

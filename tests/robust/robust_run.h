@@ -53,6 +53,7 @@ struct RunOptions {
   // When the faults stop, the player saves once more (a comment-only script is added): a worker that
   // held after three misses takes the folder up again only on a change.
   bool save_after_faults = false;
+  bool snapshot = false;  // the snapshot of the game's tables after the first probe that answers
   // When set, the bridge reaches the game through this global instead of the game's own one (a test
   // may put an object of its own in front of the game's).
   uintptr_t global_override = 0;

@@ -472,6 +472,41 @@ TEST_F(WorkerLoop, ReapplyThatThrowsKeepsTheChangeAndDistrustsTheTables) {
                    std::string("ERROR: ") + std::bad_alloc().what(), kReprobe1, kLive, kChanged, kApplied}));
 }
 
+// ---- Snapshot of the game's tables ------------------------------------------------------------------
+
+TEST_F(WorkerLoop, SnapshotIsTakenOnceAfterDbLiveAndBeforeTheFirstApply) {
+  WorkerDeps deps = game_.Deps();
+  std::vector<std::string> events;
+  deps.take_snapshot = [&] {
+    events.push_back("snapshot after " + std::to_string(Messages().size()) + " line(s), " +
+                     std::to_string(game_.apply_ages.size()) + " apply(ies)");
+  };
+  game_.apply_answers = {false, true};  // a miss: the re-probe finds the database live again
+  game_.stop_when = [this] { return game_.apply_ages.size() == 2; };
+  RunWorker(game_.settings, deps);
+  EXPECT_EQ(events, std::vector<std::string>{"snapshot after 3 line(s), 0 apply(ies)"});
+  EXPECT_EQ(Messages(), (Lines{kResolved, kProbing, kLive, kReprobe1, kLive, kApplied}));
+}
+
+TEST_F(WorkerLoop, SnapshotSettingZeroSkipsIt) {
+  WorkerDeps deps = game_.Deps();
+  int snapshots = 0;
+  deps.take_snapshot = [&] { ++snapshots; };
+  game_.settings.snapshot = 0;
+  game_.stop_when = [this] { return game_.apply_ages.size() == 1; };
+  RunWorker(game_.settings, deps);
+  EXPECT_EQ(snapshots, 0);
+  EXPECT_EQ(Messages(), (Lines{kResolved, kProbing, kLive, kApplied}));
+}
+
+TEST_F(WorkerLoop, SnapshotThatThrowsIsLoggedAndChangesNothingElse) {
+  WorkerDeps deps = game_.Deps();
+  deps.take_snapshot = [] { throw std::runtime_error("disk full"); };
+  game_.stop_when = [this] { return game_.apply_ages.size() == 1; };
+  RunWorker(game_.settings, deps);
+  EXPECT_EQ(Messages(), (Lines{kResolved, kProbing, kLive, "ERROR: disk full", kApplied}));
+}
+
 // ---- Exceptions -------------------------------------------------------------------------------------
 
 TEST_F(WorkerLoop, CollaboratorExceptionIsLoggedAndTheLoopGoesOn) {

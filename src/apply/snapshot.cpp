@@ -1,0 +1,169 @@
+// gearloft apply and verify: the snapshot of the game's own tables, read once before the first change and
+// written beside the scripts as SQL (gearloft.tables.sql) and as a list of cars (gearloft.cars.txt), so a
+// player can find a car's name and check a script against the game's real data. Reads only.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "apply/apply.h"
+#include "compiler/compiler.h"
+#include "hostdb/hostdb.h"
+#include "platform/platform.h"
+#include "runtime/runtime.h"
+
+namespace gearloft {
+namespace {
+
+struct SnapshotTable {
+  const char* name;
+  const char* columns;  // as selected: the car list needs two, every other table gives all of its own
+};
+
+// Data_Car, then the tables the car keys read and write.
+const SnapshotTable kSnapshotTables[] = {
+    {"Data_Car", "Id, MediaName"},
+    {"List_UpgradeRimSizeFront", "*"},
+    {"List_UpgradeRimSizeRear", "*"},
+    {"List_UpgradeCarBodyTireAspectRatioFront", "*"},
+    {"List_UpgradeCarBodyTireAspectRatioRear", "*"},
+    {"List_UpgradeCarBodyTrackSpacingFront", "*"},
+    {"List_UpgradeCarBodyTrackSpacingRear", "*"},
+    {"List_UpgradeCarBodyTireWidthFront", "*"},
+    {"List_UpgradeCarBodyTireWidthRear", "*"},
+    {"List_UpgradeSpringDamper", "*"},
+    {"List_SpringDamperPhysics", "*"},
+    {"List_UpgradeTireCompound", "*"},
+    {"List_UpgradeCarBodyHood", "*"},
+};
+
+std::string QuotedName(const std::string& name) {
+  std::string quoted = "\"";
+  for (char c : name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
+std::string TextLiteral(const std::string& text) {
+  // A NUL would end the statement text for SQLite: such a text goes in as the hex of its bytes.
+  if (text.find('\0') != std::string::npos) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string hex;
+    for (char c : text) {
+      const auto byte = static_cast<unsigned char>(c);
+      hex += kHex[byte >> 4];
+      hex += kHex[byte & 0x0F];
+    }
+    return "CAST(X'" + hex + "' AS TEXT)";
+  }
+  std::string literal = "'";
+  for (char c : text) literal += c == '\'' ? std::string("''") : std::string(1, c);
+  return literal + "'";
+}
+
+std::string CellLiteral(const QueryCell& cell) {
+  switch (cell.kind) {
+    case QueryCell::Kind::kInteger:
+      return std::to_string(cell.integer);
+    case QueryCell::Kind::kReal:
+      return FormatExactSqlNumber(cell.real);
+    case QueryCell::Kind::kText:
+      return TextLiteral(cell.text);
+    case QueryCell::Kind::kNull:
+      break;
+  }
+  return "NULL";
+}
+
+bool WriteWhole(const std::string& path, const std::string& text) {
+  // Written beside its place and moved over it, so a reader never sees half of it.
+  const std::string temporary = path + ".tmp";
+  std::FILE* file = platform::OpenFile(temporary, "w", platform::Share::kDenyNone);
+  if (file == nullptr) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  const bool closed = std::fclose(file) == 0;
+  if (!written || !closed || !platform::ReplaceMove(temporary, path)) {
+    platform::DeleteFilePath(temporary);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string SnapshotTableSql(const std::string& table, const QueryResult& result) {
+  const std::string name = QuotedName(table);
+  std::string sql = "CREATE TABLE " + name + " (";
+  for (size_t c = 0; c < result.columns.size(); ++c)
+    sql += (c == 0 ? "" : ", ") + QuotedName(result.columns[c]);
+  sql += ");\n";
+  for (const std::vector<QueryCell>& row : result.rows) {
+    sql += "INSERT INTO " + name + " VALUES (";
+    for (size_t c = 0; c < row.size(); ++c) sql += (c == 0 ? "" : ",") + CellLiteral(row[c]);
+    sql += ");\n";
+  }
+  return sql;
+}
+
+std::string SnapshotCarList(const QueryResult& cars) {
+  std::vector<std::pair<std::string, std::string>> lines;  // MediaName, Id
+  for (const std::vector<QueryCell>& row : cars.rows) {
+    if (row.size() < 2) continue;
+    const std::string id = row[0].kind == QueryCell::Kind::kText ? row[0].text : CellLiteral(row[0]);
+    const std::string name = row[1].kind == QueryCell::Kind::kText ? row[1].text : CellLiteral(row[1]);
+    lines.emplace_back(name, id);
+  }
+  // Sorted as a person looks names up: letter case aside, then by the bytes.
+  std::sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) {
+    const int order = CompareNamesNoCase(a.first, b.first);
+    return order != 0 ? order < 0 : a < b;
+  });
+  std::string text;
+  for (const auto& line : lines) text += line.second + "  " + line.first + "\n";
+  return text;
+}
+
+SnapshotOutcome WriteSnapshot(const std::string& folder, const QueryFn& query) {
+  SnapshotOutcome outcome;
+  std::string sql =
+      "-- gearloft.tables.sql: the game's own tables, as gearloft read them before changing anything.\n"
+      "-- Written anew at every game start; editing it changes nothing in the game. To check scripts\n"
+      "-- against it: sqlite3 my-game.db < gearloft.tables.sql, then gearloft-check --db my-game.db.\n"
+      "BEGIN;\n";
+  QueryResult cars;
+  for (const SnapshotTable& table : kSnapshotTables) {
+    QueryResult result = query(std::string("SELECT ") + table.columns + " FROM " + table.name);
+    if (!result.ok || result.columns.empty()) {
+      outcome.missing.push_back(table.name);
+      continue;
+    }
+    ++outcome.tables;
+    outcome.rows += result.rows.size();
+    sql += SnapshotTableSql(table.name, result);
+    if (std::string(table.name) == "Data_Car") cars = std::move(result);
+  }
+  sql += "COMMIT;\n";
+  outcome.bytes = sql.size();
+  const std::string separator = platform::PathSeparator();
+  outcome.written = WriteWhole(folder + separator + "gearloft.tables.sql", sql);
+  if (outcome.written && !cars.rows.empty()) {
+    outcome.written = WriteWhole(folder + separator + "gearloft.cars.txt", SnapshotCarList(cars));
+  }
+  return outcome;
+}
+
+void TakeSnapshot() {
+  const uint64_t start = platform::TickCountMs();
+  const SnapshotOutcome outcome = WriteSnapshot(WatchedFolder(), QueryFn(Query));
+  for (const std::string& table : outcome.missing) {
+    LogLine("WARNING: snapshot: %s did not answer - left out of gearloft.tables.sql", table.c_str());
+  }
+  if (!outcome.written) {
+    LogLine("WARNING: snapshot: gearloft.tables.sql could not be written");
+    return;
+  }
+  LogLine("snapshot: %zu table(s), %zu row(s) in gearloft.tables.sql (%.0f ms)", outcome.tables, outcome.rows,
+          static_cast<double>(platform::TickCountMs() - start));
+}
+
+}  // namespace gearloft
