@@ -53,9 +53,15 @@ struct CarContext {
 // A car Id read from Data_Car must leave carId * 1000 plus any Level or hood Sequence inside 64 bits;
 // a larger one is treated as no car at all.
 constexpr int64_t kLargestCarId = 1000000000000000;
-// Levels handed out for new rows keep Level * 100 (a car-body row's price) inside 32 bits.
-constexpr int32_t kHighestLevel = 21474836;
-constexpr int32_t kLowestLevel = -21474836;
+// A new row's Id is carBodyId + Level, and carBodyId + 0 is the car's stock row: a Level outside 1..999
+// names the stock row or a row of the neighbouring car's block, whose own new rows would then collide
+// with it. (Within these bounds Level * 100, a car-body row's price, stays inside 32 bits too.)
+constexpr int32_t kLowestLevel = 1;
+constexpr int32_t kHighestLevel = 999;
+// A bonnet's Id is carBodyId + Sequence - 1 and Sequence 1 is the stock bonnet, so Sequences 2..1000
+// keep it inside the car's block.
+constexpr int32_t kLowestHoodSequence = 2;
+constexpr int32_t kHighestHoodSequence = 1000;
 // Rim diameters keep (d - 8) * 200 (a rim row's price) inside 32 bits.
 constexpr NumberRange kRimDiameterRange{-10737410.0, 10737426.0};
 // Values a handler truncates to a 32-bit integer.
@@ -78,10 +84,11 @@ Plan LoadPlanWithQuery(const ScriptListing& listing, const PreviousRowIds& previ
 // the table, and the answer is cached for the life of the process.
 std::string PreviousRowsClause(const PreviousRowIds& previous, const std::string& table);
 
-// Hands out the next Level for a table and owner. False when the game's highest Level leaves no Level
-// within [kLowestLevel, kHighestLevel].
+// Hands out the next Level for a table and owner. False when that Level lies outside
+// [kLowestLevel, kHighestLevel]; `level` is then the Level that was due (the game's highest Level plus
+// one), which is not handed out.
 bool NextLevel(IdContext& ids, const std::string& table, const std::string& owner_column, int64_t owner_value,
-               int32_t* level);
+               int64_t* level);
 
 void InsertRow(Plan& lists, const std::string& table, const std::string& columns, const std::string& values,
                int64_t id);

@@ -393,6 +393,26 @@ TEST(CheckApplyTest, UndoStatementTheDatabaseRefusesIsAnError) {
       << out;
 }
 
+// Kestrel's Sequence 1002 would be Id 8001, Orca's first aftermarket bonnet.
+TEST(CheckApplyTest, BonnetPastItsCarsBlockFailsItsFileAndTheNextCarsOwnLands) {
+  ScratchFolder scratch;
+  scratch.Write("a.ini", "[Kestrel_GT]\nhood_options = 1002\n");
+  scratch.Write("b.ini", "[Orca_Coupe]\nhood_options = 2\n");
+  const ToolRun run = RunTool({"--apply", scratch.Folder()});
+  EXPECT_EQ(run.status, 1);
+  const std::string folder = scratch.Folder() + platform::PathSeparator();
+  EXPECT_NE(run.out.find(": [Kestrel_GT]: hood_options Sequence 1002 is past List_UpgradeCarBodyHood's limit of "
+                         "1000 per car\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find(folder + "b.ini: ok: Orca_Coupe, 1 statement(s)\n"
+                                  "apply: 1 statement(s) in 1 batch(es), all read back\n"
+                                  "List_UpgradeCarBodyHood:\n"
+                                  "  + Id 8001: Id=8001, CarBodyID=8000, Level=1, IsStock=0, Sequence=2, "),
+            std::string::npos)
+      << run.out;
+}
+
 TEST(CheckApplyTest, DatabaseFileIsReadAndNeverWritten) {
   ScratchFolder scratch;
   const std::string db = WriteFixtureFile(scratch, "game.db");
