@@ -98,7 +98,7 @@ bool CompileRideDrop(CarContext& car) {
       car.lists.undo.push_back(UpdateText(id_text, old_heights));
       car.lists.checks.push_back(ReadBackCheck{
           "SELECT DefRideHeight FROM List_SpringDamperPhysics WHERE SpringDamperPhysicsID = " + id_text,
-          heights[0] - drop});
+          SqlNumberValue(heights[0] - drop)});
     }
   }
   return true;

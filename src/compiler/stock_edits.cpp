@@ -131,6 +131,7 @@ bool CompileStockEdit(CarContext& car, const StockEdit& edit) {
       want = whole;
     } else {
       new_text = FormatSqlNumber(number.value);
+      want = SqlNumberValue(number.value);
     }
     const std::string head = "UPDATE " + table + " SET " + column + " = ";
     const std::string where = " WHERE Id = " + id_text;

@@ -110,6 +110,10 @@ bool ReadSingleNumber(const CarSection& section, const std::string& axle_key, co
 // SQL reads as the infinities) and "NULL" (what the database stored where a NaN was read). The doubles
 // that ten digits would round past the largest double give "1.797693134e+308" (with their sign).
 std::string FormatSqlNumber(double value);
+// The number the literal FormatSqlNumber(value) reads as, in the C locale: `value` to ten significant
+// digits. A read-back check of a written real wants this, since the cell holds what the literal said,
+// not the digits the user typed beyond it. Non-finite values come back as they are.
+double SqlNumberValue(double value);
 
 // ---- Folder listing, plan loading, plan file --------------------------------------------------------
 

@@ -341,7 +341,41 @@ TEST(CheckApplyTest, ReadBackMissShowsApplyPlansLogLine) {
                          "List_UpgradeRimSizeFront WHERE Id IN (7004) -> 0.000000, want 1 (ok=1 rows=1)\n"
                          "no row changed\n"
                          "undo: 1 statement(s) run last to first, every table back to its original values\n"
+                         "checked 1 file(s): 1 compiled, 1 failed (the apply among them)\n");
+}
+
+// The statement writes 123456.1235; the check used to want 123456.1234567 and missed.
+TEST(CheckApplyTest, StockValueWithMoreDigitsThanItsStatementReadsBack) {
+  ScratchFolder scratch;
+  const std::string path = scratch.Write("track.ini", "[Kestrel_GT]\ntrack_front_stock = 123456.1234567\n");
+  const ToolRun run = RunTool({"--apply", path});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, path +
+                         ": ok: Kestrel_GT, 1 statement(s)\n"
+                         "apply: 1 statement(s) in 1 batch(es), all read back\n"
+                         "List_UpgradeCarBodyTrackSpacingFront:\n"
+                         "  ~ Id 7000: Spacing 0.0 -> 123456.1235\n"
+                         "undo: 1 statement(s) run last to first, every table back to its original values\n"
                          "checked 1 file(s): 1 compiled, 0 failed\n");
+}
+
+// A failed file and a failed apply are both counted, and the summary says the apply is one of them.
+TEST(CheckApplyTest, SummaryCountsAFailedApplyWithTheFailedFiles) {
+  ScratchFolder scratch;
+  const std::string db = WriteFixtureFile(scratch, "game.db");
+  ASSERT_TRUE(ExecOnFile(db,
+                         "CREATE TRIGGER drop_rims AFTER INSERT ON List_UpgradeRimSizeFront BEGIN "
+                         "DELETE FROM List_UpgradeRimSizeFront WHERE Id = NEW.Id; END"));
+  const std::string rims = scratch.Write("rims.ini", "[Kestrel_GT]\nrim_sizes_front = 18\n");
+  const std::string bad = scratch.Write("bad.ini", "[Kestrel_GT]\nrim_levels = x\n");
+  const ToolRun run = RunTool({"--db", db, "--apply", rims, bad});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(Lines(run.out).back(), "checked 2 file(s): 1 compiled, 2 failed (the apply among them)");
+  const Json report = Json::parse(RunTool({"--db", db, "--apply", "--json", rims, bad}).out);
+  EXPECT_EQ(report["summary"], Json::parse(R"({"files": 2, "compiled": 1, "failed": 2, "apply_failed": true,
+                                               "status": 1})"));
+  // Without --apply only the file counts.
+  EXPECT_EQ(Lines(RunTool({"--db", db, rims, bad}).out).back(), "checked 2 file(s): 1 compiled, 1 failed");
 }
 
 TEST(CheckApplyTest, UndoThatLeavesADifferenceIsAnError) {
@@ -372,7 +406,7 @@ TEST(CheckApplyTest, UndoThatLeavesADifferenceIsAnError) {
                 "    ~ Id 7: Year " +
                 year + " -> " + next +
                 "\n"
-                "checked 1 file(s): 1 compiled, 0 failed\n");
+                "checked 1 file(s): 1 compiled, 1 failed (the apply among them)\n");
 }
 
 TEST(CheckApplyTest, UndoStatementTheDatabaseRefusesIsAnError) {
@@ -575,7 +609,8 @@ std::string RenderText(const Json& report) {
   }
   const Json& summary = report["summary"];
   text += "checked " + summary["files"].dump() + " file(s): " + summary["compiled"].dump() + " compiled, " +
-          summary["failed"].dump() + " failed\n";
+          summary["failed"].dump() + " failed" +
+          (summary["apply_failed"].get<bool>() ? " (the apply among them)" : "") + "\n";
   return text;
 }
 

@@ -74,6 +74,19 @@ TEST(EveryChangeRunTest, BonnetPastItsCarsBlockIsRefusedAndTheNextCarsOwnLands) 
   EXPECT_EQ(run.integrity, "ok");
 }
 
+// The statement writes 123456.1235: a check wanting 123456.1234567 missed three times and the worker
+// held, for a script that was fine.
+TEST(EveryChangeRunTest, StockValueWithMoreDigitsThanItsStatementReadsBack) {
+  RunOptions options;
+  options.steps = {{{"track.ini", "[Kestrel_GT]\ntrack_front_stock = 123456.1234567\n"}}};
+  const RunResult run = RunSequence(options);
+  EXPECT_TRUE(Logged(run, "applied 1 statement(s) from 1 file(s), all read back")) << LogText(run);
+  for (const std::string& message : run.log) EXPECT_FALSE(IsFailureLine(message)) << message;
+  const std::vector<std::string> rows = RowsWithId(run.step_tables[0], "List_UpgradeCarBodyTrackSpacingFront", 7000);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].rfind("integer:7000|integer:7000|real:123456.1235", 0), 0u) << rows[0];
+}
+
 }  // namespace
 }  // namespace gearloft::robust
 

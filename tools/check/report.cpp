@@ -98,13 +98,20 @@ size_t CompiledFiles(const CheckReport& report) {
   return compiled;
 }
 
+// The apply ran and did not come out right: a statement or read-back failed, or the undo left a trace.
+bool ApplyFailed(const ApplyReport& apply) {
+  return apply.ran && (!apply.applied || !apply.undo_failed.empty() || !apply.left_after_undo.empty());
+}
+
+// What failed: the files that did not compile, and the apply as one more when it failed.
+size_t FailedCount(const CheckReport& report) {
+  return report.files.size() - CompiledFiles(report) + (ApplyFailed(report.apply) ? 1 : 0);
+}
+
 }  // namespace
 
 int ReportStatus(const CheckReport& report) {
-  if (CompiledFiles(report) != report.files.size()) return 1;
-  const ApplyReport& apply = report.apply;
-  if (apply.ran && (!apply.applied || !apply.undo_failed.empty() || !apply.left_after_undo.empty())) return 1;
-  return 0;
+  return FailedCount(report) == 0 ? 0 : 1;
 }
 
 std::string CellText(const QueryCell& cell) {
@@ -171,7 +178,8 @@ std::string TextReport(const CheckReport& report) {
   }
   const size_t compiled = CompiledFiles(report);
   text += "checked " + std::to_string(report.files.size()) + " file(s): " + std::to_string(compiled) +
-          " compiled, " + std::to_string(report.files.size() - compiled) + " failed\n";
+          " compiled, " + std::to_string(FailedCount(report)) + " failed" +
+          (ApplyFailed(apply) ? " (the apply among them)" : "") + "\n";
   return text;
 }
 
@@ -205,7 +213,8 @@ std::string JsonReport(const CheckReport& report) {
   const size_t compiled = CompiledFiles(report);
   document["summary"] = Json{{"files", report.files.size()},
                              {"compiled", compiled},
-                             {"failed", report.files.size() - compiled},
+                             {"failed", FailedCount(report)},
+                             {"apply_failed", ApplyFailed(apply)},
                              {"status", ReportStatus(report)}};
   // A script may hold bytes that are not UTF-8 (a name in a legacy code page); they show as U+FFFD.
   return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
