@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "hostdb/hostdb.h"
@@ -46,7 +47,13 @@ struct CarContext {
   AxleLists axles;
   Plan& lists;
   std::string& error;
+  // Where each key's statements begin in `lists.statements`, as the handler found the key (the axle's own
+  // one or the plain one), so the frame can tell which key made each statement.
+  std::vector<std::pair<size_t, std::string>> key_marks;
 };
+
+// Records that the statements `car`'s handler appends from now on are made by `key`.
+void MarkKey(CarContext& car, const std::string& key);
 
 // ---- Bounds that keep the integer arithmetic of the statements defined ------------------------------
 
@@ -69,8 +76,11 @@ constexpr NumberRange kInt32Range{-2147483648.0, 2147483647.0};
 
 // ---- Frame ------------------------------------------------------------------------------------------
 
+// With `origins` set, a file that compiled also appends there the section and key of each of its
+// statements, in statement order.
 bool CompileCarScript(const std::string& content, const QueryFn& query, LevelRegistry& levels, Plan* out,
-                      std::string* error, const PreviousRowIds& previous);
+                      std::string* error, const PreviousRowIds& previous,
+                      std::vector<ChangeOrigin>* origins = nullptr);
 
 double QueryNumber(const QueryFn& query, const std::string& sql, double fallback);
 

@@ -188,6 +188,7 @@ static bool CompileNewRows(CarContext& car, const NewRowFamily& family) {
     const std::string table = side.table;
     const std::string column = side.value_column;
     const std::string key = AxleKeyFound(car.section, family.key, axle.first);
+    MarkKey(car, key);
     double stock = 0.0;
     if (family.layout == RowLayout::kRim && !ReadStockDiameter(car, table, column, values[0], &stock)) {
       return false;

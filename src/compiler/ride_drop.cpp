@@ -50,6 +50,7 @@ bool CompileRideDrop(CarContext& car) {
       return false;
     }
     if (!number.present) continue;
+    MarkKey(car, number.key);
     const double drop = number.value;
     const std::string column =
         std::string(axle_word) == "front" ? "FrontSpringDamperPhysicsID" : "RearSpringDamperPhysicsID";

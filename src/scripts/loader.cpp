@@ -145,6 +145,15 @@ std::string ReadScriptFile(const std::string& path) {
 
 // ---- Loading -------------------------------------------------------------------------------------------
 
+// The statements still run in plan order, so the later change to a cell is what the game keeps; the user
+// is told, since one of the two scripts does not do what it says.
+static void LogCellClashes(CellWrites* cells, const std::string& name, const Plan& script_plan,
+                           const std::vector<ChangeOrigin>& origins) {
+  for (const std::string& clash : NoteCellWrites(cells, name, script_plan.statements, origins)) {
+    LogLine("WARNING %s", clash.c_str());
+  }
+}
+
 Plan LoadPlanWithQuery(const ScriptListing& listing, const PreviousRowIds& previous, const QueryFn& query) {
   Plan plan;
   LevelRegistry levels;
@@ -153,13 +162,15 @@ Plan LoadPlanWithQuery(const ScriptListing& listing, const PreviousRowIds& previ
   const OpenedFile opened_plan_file(
       platform::OpenFile(folder + separator + "gearloft.plan.sql", "w", platform::Share::kDenyNone));
   std::FILE* plan_file = opened_plan_file.get();
+  CellWrites cells;
   for (const ScriptEntry& entry : listing) {
     const std::string& name = entry.name;
     Plan script_plan;
+    std::vector<ChangeOrigin> origins;
     std::string error;
     const std::string content = ReadScriptFile(folder + separator + name);
     // A file that fails takes its Levels back itself, so the next file gets them again.
-    if (!CompileCarScript(content, query, levels, &script_plan, &error, previous)) {
+    if (!CompileCarScript(content, query, levels, &script_plan, &error, previous, &origins)) {
       LogLine("ERROR %s: %s - file skipped", name.c_str(), error.c_str());
       continue;
     }
@@ -169,6 +180,7 @@ Plan LoadPlanWithQuery(const ScriptListing& listing, const PreviousRowIds& previ
       names += car_name;
     }
     LogLine("loaded %s: %s, %zu statement(s)", name.c_str(), names.c_str(), script_plan.statements.size());
+    LogCellClashes(&cells, name, script_plan, origins);
     if (plan_file != nullptr) {
       std::fprintf(plan_file, "-- %s\n", name.c_str());
       for (const PlanStatement& statement : script_plan.statements) {

@@ -577,6 +577,7 @@ std::string RenderText(const Json& report) {
       for (const auto& car : file["cars"]) cars += (cars.empty() ? "" : ", ") + car.get<std::string>();
       text += path + ": ok: " + (cars.empty() ? "no car" : cars) + ", " + file["statements"].dump() +
               " statement(s)\n";
+      for (const auto& warning : file["warnings"]) text += "WARNING " + warning.get<std::string>() + "\n";
     } else {
       text += path + (file["line"].is_null() ? "" : ":" + file["line"].dump()) + ": " +
               file["error"].get<std::string>() + "\n";
@@ -645,6 +646,31 @@ TEST(CheckJsonTest, JsonOfARefusedUndoHoldsTheSameFactsAsTheText) {
   const Json report = Json::parse(json.out);
   EXPECT_EQ(report["database"], db);
   EXPECT_EQ(RenderText(report), text.out);
+}
+
+// The worker's warning, under the file that sets the cell again; a warning fails nothing.
+TEST(CheckJsonTest, CellSetAgainIsAWarningThatKeepsTheStatus) {
+  ScratchFolder scratch;
+  scratch.Write("a.ini", "[7]\nrim_stock = 18\n");
+  scratch.Write("b.ini", "[0007]\nrim_front_stock = 19\n");
+  const ToolRun run = RunTool({scratch.Folder()});
+  EXPECT_EQ(run.status, 0);
+  const std::string folder = scratch.Folder() + platform::PathSeparator();
+  const std::string warning =
+      "b.ini: [0007]: rim_front_stock sets List_UpgradeRimSizeFront FrontWheelDiameter of Id 7000 again (first "
+      "set by a.ini: [7]: rim_stock) - the later value wins";
+  EXPECT_EQ(run.out, folder + "a.ini: ok: Kestrel_GT, 2 statement(s)\n" + folder +
+                         "b.ini: ok: Kestrel_GT, 1 statement(s)\n"
+                         "WARNING " +
+                         warning +
+                         "\n"
+                         "checked 2 file(s): 2 compiled, 0 failed\n");
+  const ToolRun json = RunTool({"--json", scratch.Folder()});
+  EXPECT_EQ(json.status, 0);
+  const Json report = Json::parse(json.out);
+  EXPECT_TRUE(report["files"][0]["warnings"].empty());
+  EXPECT_EQ(report["files"][1]["warnings"], Json::array({warning}));
+  EXPECT_EQ(RenderText(report), run.out);
 }
 
 // ---- --plan against the worker's plan file --------------------------------------------------------------

@@ -87,6 +87,20 @@ TEST(EveryChangeRunTest, StockValueWithMoreDigitsThanItsStatementReadsBack) {
   EXPECT_EQ(rows[0].rfind("integer:7000|integer:7000|real:123456.1235", 0), 0u) << rows[0];
 }
 
+// The later change stays in the game's table, and the log says which file and key set the cell first.
+TEST(EveryChangeRunTest, CellSetByTwoFilesIsOneWarningAndTheLaterValueStays) {
+  RunOptions options;
+  options.steps = {{{"a.ini", "[7]\nrim_stock = 18\n"}, {"b.ini", "[0007]\nrim_front_stock = 19\n"}}};
+  const RunResult run = RunSequence(options);
+  const std::string warning =
+      "WARNING b.ini: [0007]: rim_front_stock sets List_UpgradeRimSizeFront FrontWheelDiameter of Id 7000 again "
+      "(first set by a.ini: [7]: rim_stock) - the later value wins";
+  EXPECT_EQ(std::count(run.log.begin(), run.log.end(), warning), 1) << LogText(run);
+  const std::vector<std::string> rows = RowsWithId(run.final_tables, "List_UpgradeRimSizeFront", 7000);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].rfind("integer:7000|integer:7|integer:0|integer:1|integer:19|", 0), 0u) << rows[0];
+}
+
 }  // namespace
 }  // namespace gearloft::robust
 

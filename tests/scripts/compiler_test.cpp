@@ -367,6 +367,27 @@ TEST_F(CompilerTest, EveryCarKeyActsOnAFixtureCar) {
   }
 }
 
+TEST_F(CompilerTest, EveryStatementIsGivenTheSectionAndKeyThatMadeIt) {
+  Plan plan;
+  std::vector<ChangeOrigin> origins;
+  ASSERT_TRUE(CompileCarScript("[7]\nrim_sizes = 18\nrim_sizes_rear = 19\nrim_stock = 17\nrim_front_stock = 18\n"
+                               "ride_drop_rear = 0.01\n[Orca_Coupe]\nhood_options = 2, 3\n",
+                               db_.Query(), levels_, &plan, &error_, previous_, &origins))
+      << error_;
+  ASSERT_EQ(origins.size(), plan.statements.size());
+  // Car 7 has two rear spring/damper physics rows.
+  std::vector<std::string> made_by;
+  for (const ChangeOrigin& origin : origins) made_by.push_back(origin.section + " " + origin.key);
+  EXPECT_EQ(made_by, (std::vector<std::string>{"7 rim_sizes", "7 rim_sizes_rear", "7 rim_front_stock", "7 rim_stock",
+                                               "7 ride_drop_rear", "7 ride_drop_rear", "Orca_Coupe hood_options",
+                                               "Orca_Coupe hood_options"}));
+  // A file that fails gives none.
+  std::vector<ChangeOrigin> none;
+  EXPECT_FALSE(CompileCarScript("[7]\nrim_stock = 17\n[nobody]\n", db_.Query(), levels_, &plan, &error_, previous_,
+                                &none));
+  EXPECT_TRUE(none.empty());
+}
+
 TEST_F(CompilerTest, SecondSectionFailingDropsTheWholeFile) {
   Plan out;
   out.statements.push_back("kept");

@@ -225,6 +225,7 @@ Plan CompileFiles(const std::vector<ScriptFile>& files, std::vector<FileReport>*
   const QueryFn query = [](const std::string& sql) { return Query(sql); };
   LevelRegistry levels;
   Plan plan;
+  CellWrites cells;
   for (const ScriptFile& file : files) {
     FileReport report;
     report.path = file.path;
@@ -240,11 +241,13 @@ Plan CompileFiles(const std::vector<ScriptFile>& files, std::vector<FileReport>*
     const std::string content = ReadScriptFile(file.path);
     const LevelRegistry before = levels;
     Plan script_plan;
+    std::vector<ChangeOrigin> origins;
     std::string error;
-    if (CompileCarScript(content, query, levels, &script_plan, &error, PreviousRowIds())) {
+    if (CompileCarScript(content, query, levels, &script_plan, &error, PreviousRowIds(), &origins)) {
       report.ok = true;
       report.cars = script_plan.names;
       report.statements = script_plan.statements;
+      report.warnings = NoteCellWrites(&cells, file.name, script_plan.statements, origins);
       AppendPlan(&plan, script_plan, false);
     } else {
       levels = before;

@@ -142,6 +142,8 @@ std::string TextReport(const CheckReport& report) {
       for (const std::string& car : file.cars) cars += (cars.empty() ? "" : ", ") + car;
       text += file.path + ": ok: " + (cars.empty() ? std::string("no car") : cars) + ", " +
               std::to_string(file.statements.size()) + " statement(s)\n";
+      // As the worker logs them; a warning does not fail the file.
+      for (const std::string& warning : file.warnings) text += "WARNING " + warning + "\n";
     } else if (file.line != 0) {
       text += file.path + ":" + std::to_string(file.line) + ": " + file.error + "\n";
     } else {
@@ -191,6 +193,7 @@ std::string JsonReport(const CheckReport& report) {
                {"ok", file.ok},
                {"cars", file.cars},
                {"statements", file.statements.size()},
+               {"warnings", file.warnings},
                {"error", file.ok ? Json(nullptr) : Json(file.error)},
                {"line", file.line == 0 ? Json(nullptr) : Json(file.line)}};
     if (report.with_plan) entry["plan"] = file.ok ? Json(file.statements) : Json::array();
