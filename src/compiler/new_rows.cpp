@@ -55,7 +55,8 @@ static std::string SectionPrefix(const CarContext& car) {
 }
 
 // The key ReadAxleLists took an axle's list from: the axle's own one when present, else the plain one.
-static std::string AxleKeyFound(const CarSection& section, const std::string& base_key, const std::string& axle) {
+static std::string AxleKeyFound(const CarSection& section, const std::string& base_key,
+                                const std::string& axle) {
   const std::string own = base_key + "_" + axle;
   return section.keys.count(own) != 0 ? own : base_key;
 }

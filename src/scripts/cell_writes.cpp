@@ -10,15 +10,15 @@ namespace {
 
 // One cell (or, for an added row, the whole row) a statement sets.
 struct CellSet {
-  std::string key;    // table + "|" + row condition + "|" + column ("" for a row)
+  std::string key;  // table + "|" + row condition + "|" + column ("" for a row)
   std::string column;
   std::string value;
 };
 
 struct StatementCells {
-  bool row = false;    // an added row rather than cells of an existing one
+  bool row = false;  // an added row rather than cells of an existing one
   std::string table;
-  std::string where;   // the row condition, e.g. "Id = 7000"
+  std::string where;  // the row condition, e.g. "Id = 7000"
   std::vector<CellSet> cells;
 };
 
@@ -49,8 +49,8 @@ bool CellsOf(const PlanStatement& statement, StatementCells* cells) {
       const size_t equals = item.find(" = ");
       if (equals == std::string::npos) return false;
       const std::string column = item.substr(0, equals);
-      cells->cells.push_back(CellSet{cells->table + "|" + cells->where + "|" + column, column,
-                                     item.substr(equals + 3)});
+      cells->cells.push_back(
+          CellSet{cells->table + "|" + cells->where + "|" + column, column, item.substr(equals + 3)});
       begin = end + 2;
     }
     return true;

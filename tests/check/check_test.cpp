@@ -435,9 +435,10 @@ TEST(CheckApplyTest, BonnetPastItsCarsBlockFailsItsFileAndTheNextCarsOwnLands) {
   const ToolRun run = RunTool({"--apply", scratch.Folder()});
   EXPECT_EQ(run.status, 1);
   const std::string folder = scratch.Folder() + platform::PathSeparator();
-  EXPECT_NE(run.out.find(": [Kestrel_GT]: hood_options Sequence 1002 is past List_UpgradeCarBodyHood's limit of "
-                         "1000 per car\n"),
-            std::string::npos)
+  EXPECT_NE(
+      run.out.find(": [Kestrel_GT]: hood_options Sequence 1002 is past List_UpgradeCarBodyHood's limit of "
+                   "1000 per car\n"),
+      std::string::npos)
       << run.out;
   EXPECT_NE(run.out.find(folder + "b.ini: ok: Orca_Coupe, 1 statement(s)\n"
                                   "apply: 1 statement(s) in 1 batch(es), all read back\n"
@@ -657,7 +658,8 @@ TEST(CheckJsonTest, CellSetAgainIsAWarningThatKeepsTheStatus) {
   EXPECT_EQ(run.status, 0);
   const std::string folder = scratch.Folder() + platform::PathSeparator();
   const std::string warning =
-      "b.ini: [0007]: rim_front_stock sets List_UpgradeRimSizeFront FrontWheelDiameter of Id 7000 again (first "
+      "b.ini: [0007]: rim_front_stock sets List_UpgradeRimSizeFront FrontWheelDiameter of Id 7000 again "
+      "(first "
       "set by a.ini: [7]: rim_stock) - the later value wins";
   EXPECT_EQ(run.out, folder + "a.ini: ok: Kestrel_GT, 2 statement(s)\n" + folder +
                          "b.ini: ok: Kestrel_GT, 1 statement(s)\n"

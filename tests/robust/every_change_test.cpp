@@ -59,9 +59,10 @@ TEST(EveryChangeRunTest, BonnetPastItsCarsBlockIsRefusedAndTheNextCarsOwnLands) 
   RunOptions options;
   options.steps = {both, orca_only};
   const RunResult run = RunSequence(options);
-  EXPECT_TRUE(Logged(run,
-                     "ERROR a.ini: [Kestrel_GT]: hood_options Sequence 1002 is past List_UpgradeCarBodyHood's "
-                     "limit of 1000 per car - file skipped"))
+  EXPECT_TRUE(
+      Logged(run,
+             "ERROR a.ini: [Kestrel_GT]: hood_options Sequence 1002 is past List_UpgradeCarBodyHood's "
+             "limit of 1000 per car - file skipped"))
       << LogText(run);
   EXPECT_TRUE(Logged(run, "applied 1 statement(s) from 2 file(s), all read back")) << LogText(run);
   ASSERT_EQ(run.step_tables.size(), 2u);
@@ -82,7 +83,8 @@ TEST(EveryChangeRunTest, StockValueWithMoreDigitsThanItsStatementReadsBack) {
   const RunResult run = RunSequence(options);
   EXPECT_TRUE(Logged(run, "applied 1 statement(s) from 1 file(s), all read back")) << LogText(run);
   for (const std::string& message : run.log) EXPECT_FALSE(IsFailureLine(message)) << message;
-  const std::vector<std::string> rows = RowsWithId(run.step_tables[0], "List_UpgradeCarBodyTrackSpacingFront", 7000);
+  const std::vector<std::string> rows =
+      RowsWithId(run.step_tables[0], "List_UpgradeCarBodyTrackSpacingFront", 7000);
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].rfind("integer:7000|integer:7000|real:123456.1235", 0), 0u) << rows[0];
 }
@@ -93,7 +95,8 @@ TEST(EveryChangeRunTest, CellSetByTwoFilesIsOneWarningAndTheLaterValueStays) {
   options.steps = {{{"a.ini", "[7]\nrim_stock = 18\n"}, {"b.ini", "[0007]\nrim_front_stock = 19\n"}}};
   const RunResult run = RunSequence(options);
   const std::string warning =
-      "WARNING b.ini: [0007]: rim_front_stock sets List_UpgradeRimSizeFront FrontWheelDiameter of Id 7000 again "
+      "WARNING b.ini: [0007]: rim_front_stock sets List_UpgradeRimSizeFront FrontWheelDiameter of Id 7000 "
+      "again "
       "(first set by a.ini: [7]: rim_stock) - the later value wins";
   EXPECT_EQ(std::count(run.log.begin(), run.log.end(), warning), 1) << LogText(run);
   const std::vector<std::string> rows = RowsWithId(run.final_tables, "List_UpgradeRimSizeFront", 7000);

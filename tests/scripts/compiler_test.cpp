@@ -308,17 +308,19 @@ TEST_F(CompilerTest, LevelNineHundredNinetyNineIsTheLastInTheCarsBlock) {
             "[8]: track_spacings_rear Level 1000 is past List_UpgradeCarBodyTrackSpacingRear's limit of 999 "
             "per car");
   levels_.clear();
-  EXPECT_EQ(CompileError("[8]\ntrack_spacings = 1.6, 1.7\n"),
-            "[8]: track_spacings Level 1000 is past List_UpgradeCarBodyTrackSpacingRear's limit of 999 per car");
+  EXPECT_EQ(
+      CompileError("[8]\ntrack_spacings = 1.6, 1.7\n"),
+      "[8]: track_spacings Level 1000 is past List_UpgradeCarBodyTrackSpacingRear's limit of 999 per car");
 }
 
 TEST_F(CompilerTest, ListReachingIntoTheNextCarsBlockFailsTheFile) {
   std::string spacings;
   for (int i = 0; i < 999; ++i) spacings += (i == 0 ? "" : ", ") + std::to_string(1.0 + i / 1000.0);
   const std::string error = CompileError("[Kestrel_GT]\ntrack_spacings_rear = " + spacings + "\n");
-  EXPECT_EQ(error,
-            "[Kestrel_GT]: track_spacings_rear Level 1000 is past List_UpgradeCarBodyTrackSpacingRear's limit "
-            "of 999 per car");
+  EXPECT_EQ(
+      error,
+      "[Kestrel_GT]: track_spacings_rear Level 1000 is past List_UpgradeCarBodyTrackSpacingRear's limit "
+      "of 999 per car");
   // The next car's first new row is its own, and nothing of the failed file holds its Level.
   EXPECT_EQ(MustCompile("[Orca_Coupe]\ntrack_spacings_rear = 1.5\n").added_rows[0].id, 8001);
   std::string rims;
@@ -345,9 +347,10 @@ TEST_F(CompilerTest, LevelBelowOneFailsTheFile) {
             "[8]: track_spacings_rear Level 0 is below List_UpgradeCarBodyTrackSpacingRear's lowest of 1 per "
             "car");
   ASSERT_TRUE(db_.Exec("UPDATE List_UpgradeCarBodyTrackSpacingRear SET Level = -5 WHERE Id = 8500"));
-  EXPECT_EQ(CompileError("[8]\ntrack_spacings_rear = 1.6\n"),
-            "[8]: track_spacings_rear Level -4 is below List_UpgradeCarBodyTrackSpacingRear's lowest of 1 per "
-            "car");
+  EXPECT_EQ(
+      CompileError("[8]\ntrack_spacings_rear = 1.6\n"),
+      "[8]: track_spacings_rear Level -4 is below List_UpgradeCarBodyTrackSpacingRear's lowest of 1 per "
+      "car");
 }
 
 TEST_F(CompilerTest, EveryCarKeyActsOnAFixtureCar) {
@@ -370,21 +373,22 @@ TEST_F(CompilerTest, EveryCarKeyActsOnAFixtureCar) {
 TEST_F(CompilerTest, EveryStatementIsGivenTheSectionAndKeyThatMadeIt) {
   Plan plan;
   std::vector<ChangeOrigin> origins;
-  ASSERT_TRUE(CompileCarScript("[7]\nrim_sizes = 18\nrim_sizes_rear = 19\nrim_stock = 17\nrim_front_stock = 18\n"
-                               "ride_drop_rear = 0.01\n[Orca_Coupe]\nhood_options = 2, 3\n",
-                               db_.Query(), levels_, &plan, &error_, previous_, &origins))
+  ASSERT_TRUE(
+      CompileCarScript("[7]\nrim_sizes = 18\nrim_sizes_rear = 19\nrim_stock = 17\nrim_front_stock = 18\n"
+                       "ride_drop_rear = 0.01\n[Orca_Coupe]\nhood_options = 2, 3\n",
+                       db_.Query(), levels_, &plan, &error_, previous_, &origins))
       << error_;
   ASSERT_EQ(origins.size(), plan.statements.size());
   // Car 7 has two rear spring/damper physics rows.
   std::vector<std::string> made_by;
   for (const ChangeOrigin& origin : origins) made_by.push_back(origin.section + " " + origin.key);
-  EXPECT_EQ(made_by, (std::vector<std::string>{"7 rim_sizes", "7 rim_sizes_rear", "7 rim_front_stock", "7 rim_stock",
-                                               "7 ride_drop_rear", "7 ride_drop_rear", "Orca_Coupe hood_options",
-                                               "Orca_Coupe hood_options"}));
+  EXPECT_EQ(made_by, (std::vector<std::string>{"7 rim_sizes", "7 rim_sizes_rear", "7 rim_front_stock",
+                                               "7 rim_stock", "7 ride_drop_rear", "7 ride_drop_rear",
+                                               "Orca_Coupe hood_options", "Orca_Coupe hood_options"}));
   // A file that fails gives none.
   std::vector<ChangeOrigin> none;
-  EXPECT_FALSE(CompileCarScript("[7]\nrim_stock = 17\n[nobody]\n", db_.Query(), levels_, &plan, &error_, previous_,
-                                &none));
+  EXPECT_FALSE(CompileCarScript("[7]\nrim_stock = 17\n[nobody]\n", db_.Query(), levels_, &plan, &error_,
+                                previous_, &none));
   EXPECT_TRUE(none.empty());
 }
 

@@ -90,7 +90,8 @@ TEST_F(RideDropTest, DropShiftsAllFourHeightsOfTheFrontRow) {
 TEST_F(RideDropTest, CheckWantsTheDefaultHeightItsStatementWrites) {
   const Plan plan = MustCompile("[7]\nride_drop_front = 0.0123456789012\n");
   ASSERT_EQ(plan.statements.size(), 1u);
-  EXPECT_EQ(plan.statements[0].rfind("UPDATE List_SpringDamperPhysics SET DefRideHeight = 0.0876543211, ", 0), 0u)
+  EXPECT_EQ(plan.statements[0].rfind("UPDATE List_SpringDamperPhysics SET DefRideHeight = 0.0876543211, ", 0),
+            0u)
       << plan.statements[0];
   EXPECT_EQ(plan.checks[0].want, 0.0876543211);
   EXPECT_NE(plan.checks[0].want, 0.10 - 0.0123456789012);

@@ -261,7 +261,8 @@ TEST(SqlNumberValueTest, GivesWhatTheLiteralReadsAs) {
   EXPECT_EQ(SqlNumberValue(-3.0), -3.0);
   EXPECT_EQ(SqlNumberValue(123456789012.0), 123456789000.0);
   EXPECT_EQ(SqlNumberValue(std::numeric_limits<double>::max()), 1.797693134e308);
-  EXPECT_EQ(SqlNumberValue(-std::numeric_limits<double>::infinity()), -std::numeric_limits<double>::infinity());
+  EXPECT_EQ(SqlNumberValue(-std::numeric_limits<double>::infinity()),
+            -std::numeric_limits<double>::infinity());
   EXPECT_TRUE(std::isnan(SqlNumberValue(std::nan(""))));
 }
 

@@ -192,8 +192,9 @@ TEST_F(HoodOptionsTest, SequenceOneThousandIsTheLastInTheCarsBlock) {
   // Sequence 1001 would be Id 8000, car 8's stock bonnet; 1002 its first aftermarket one.
   EXPECT_EQ(CompileError("[7]\nhood_options = 1001\n"),
             "[7]: hood_options Sequence 1001 is past List_UpgradeCarBodyHood's limit of 1000 per car");
-  EXPECT_EQ(CompileError("[Kestrel_GT]\nhood_options = 1002\n"),
-            "[Kestrel_GT]: hood_options Sequence 1002 is past List_UpgradeCarBodyHood's limit of 1000 per car");
+  EXPECT_EQ(
+      CompileError("[Kestrel_GT]\nhood_options = 1002\n"),
+      "[Kestrel_GT]: hood_options Sequence 1002 is past List_UpgradeCarBodyHood's limit of 1000 per car");
   EXPECT_EQ(CompileError("[7]\nhood_options = 2, 2147483647\n"),
             "[7]: hood_options Sequence 2147483647 is past List_UpgradeCarBodyHood's limit of 1000 per car");
 }
