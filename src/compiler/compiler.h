@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "hostdb/hostdb.h"
@@ -46,16 +47,28 @@ struct CarContext {
   AxleLists axles;
   Plan& lists;
   std::string& error;
+  // Where each key's statements begin in `lists.statements`, as the handler found the key (the axle's own
+  // one or the plain one), so the frame can tell which key made each statement.
+  std::vector<std::pair<size_t, std::string>> key_marks;
 };
+
+// Records that the statements `car`'s handler appends from now on are made by `key`.
+void MarkKey(CarContext& car, const std::string& key);
 
 // ---- Bounds that keep the integer arithmetic of the statements defined ------------------------------
 
 // A car Id read from Data_Car must leave carId * 1000 plus any Level or hood Sequence inside 64 bits;
 // a larger one is treated as no car at all.
 constexpr int64_t kLargestCarId = 1000000000000000;
-// Levels handed out for new rows keep Level * 100 (a car-body row's price) inside 32 bits.
-constexpr int32_t kHighestLevel = 21474836;
-constexpr int32_t kLowestLevel = -21474836;
+// A new row's Id is carBodyId + Level, and carBodyId + 0 is the car's stock row: a Level outside 1..999
+// names the stock row or a row of the neighbouring car's block, whose own new rows would then collide
+// with it. (Within these bounds Level * 100, a car-body row's price, stays inside 32 bits too.)
+constexpr int32_t kLowestLevel = 1;
+constexpr int32_t kHighestLevel = 999;
+// A bonnet's Id is carBodyId + Sequence - 1 and Sequence 1 is the stock bonnet, so Sequences 2..1000
+// keep it inside the car's block.
+constexpr int32_t kLowestHoodSequence = 2;
+constexpr int32_t kHighestHoodSequence = 1000;
 // Rim diameters keep (d - 8) * 200 (a rim row's price) inside 32 bits.
 constexpr NumberRange kRimDiameterRange{-10737410.0, 10737426.0};
 // Values a handler truncates to a 32-bit integer.
@@ -64,10 +77,13 @@ constexpr NumberRange kInt32Range{-2147483648.0, 2147483647.0};
 // ---- Frame ------------------------------------------------------------------------------------------
 
 // `failed_section`, when given, is set on a failure to the index of the section whose message `error`
-// holds, or to kNoSection when the parser rejected the file; a tool points at its lines with it.
+// holds, or to kNoSection when the parser rejected the file; a tool points at its lines with it. With
+// `origins` set, a file that compiled also appends there the section and key of each of its statements,
+// in statement order.
 constexpr size_t kNoSection = static_cast<size_t>(-1);
 bool CompileCarScript(const std::string& content, const QueryFn& query, LevelRegistry& levels, Plan* out,
-                      std::string* error, const PreviousRowIds& previous, size_t* failed_section = nullptr);
+                      std::string* error, const PreviousRowIds& previous, size_t* failed_section = nullptr,
+                      std::vector<ChangeOrigin>* origins = nullptr);
 
 double QueryNumber(const QueryFn& query, const std::string& sql, double fallback);
 
@@ -81,10 +97,11 @@ Plan LoadPlanWithQuery(const ScriptListing& listing, const PreviousRowIds& previ
 // the table, and the answer is cached for the life of the process.
 std::string PreviousRowsClause(const PreviousRowIds& previous, const std::string& table);
 
-// Hands out the next Level for a table and owner. False when the game's highest Level leaves no Level
-// within [kLowestLevel, kHighestLevel].
+// Hands out the next Level for a table and owner. False when that Level lies outside
+// [kLowestLevel, kHighestLevel]; `level` is then the Level that was due (the game's highest Level plus
+// one), which is not handed out.
 bool NextLevel(IdContext& ids, const std::string& table, const std::string& owner_column, int64_t owner_value,
-               int32_t* level);
+               int64_t* level);
 
 void InsertRow(Plan& lists, const std::string& table, const std::string& columns, const std::string& values,
                int64_t id);

@@ -63,9 +63,13 @@ double QueryNumber(const QueryFn& query, const std::string& sql, double fallback
   return fallback;
 }
 
+void MarkKey(CarContext& car, const std::string& key) {
+  car.key_marks.emplace_back(car.lists.statements.size(), key);
+}
+
 static bool CompileSection(const CarSection& section, const QueryFn& query, LevelRegistry& levels,
                            const PreviousRowIds& previous, LevelJournal* journal, Plan& lists,
-                           std::string* error) {
+                           std::vector<ChangeOrigin>& origins, std::string* error) {
   for (const auto& key : section.keys) {
     // The empty key sorts first, so of several bad keys it is the one named.
     if (key.first.empty()) return Fail(section, "empty key before '=' or ':'", error);
@@ -99,15 +103,26 @@ static bool CompileSection(const CarSection& section, const QueryFn& query, Leve
                      IdContext{levels, previous, query, journal},
                      AxleLists(),
                      lists,
-                     *error};
+                     *error,
+                     {}};
   for (const KeyHandler& handler : kKeyHandlers) {
-    if (SectionUsesHandler(section, handler) && !handler.run(context)) return false;
+    if (!SectionUsesHandler(section, handler)) continue;
+    context.key_marks.clear();
+    if (!handler.run(context)) return false;
+    // Each statement the handler appended belongs to the last key marked at or before it.
+    size_t mark = 0;
+    for (size_t i = origins.size(); i < lists.statements.size(); ++i) {
+      while (mark + 1 < context.key_marks.size() && context.key_marks[mark + 1].first <= i) ++mark;
+      const std::string key = context.key_marks.empty() ? handler.keys[0] : context.key_marks[mark].second;
+      origins.push_back(ChangeOrigin{section.name, key});
+    }
   }
   return true;
 }
 
 bool CompileCarScript(const std::string& content, const QueryFn& query, LevelRegistry& levels, Plan* out,
-                      std::string* error, const PreviousRowIds& previous, size_t* failed_section) {
+                      std::string* error, const PreviousRowIds& previous, size_t* failed_section,
+                      std::vector<ChangeOrigin>* origins) {
   // Notepad's "Unicode" is UTF-16 with its byte-order mark; read as bytes its first line is no key at all.
   if (content.size() >= 2 && ((content[0] == '\xFF' && content[1] == '\xFE') ||
                               (content[0] == '\xFE' && content[1] == '\xFF'))) {
@@ -126,8 +141,9 @@ bool CompileCarScript(const std::string& content, const QueryFn& query, LevelReg
   // to the registry are taken back, last first.
   LevelJournal journal;
   Plan lists;
+  std::vector<ChangeOrigin> made_by;
   for (size_t index = 0; index < script.sections.size(); ++index) {
-    if (!CompileSection(script.sections[index], query, levels, previous, &journal, lists, &message)) {
+    if (!CompileSection(script.sections[index], query, levels, previous, &journal, lists, made_by, &message)) {
       if (failed_section != nullptr) *failed_section = index;
       for (auto change = journal.rbegin(); change != journal.rend(); ++change) {
         if (change->existed) {
@@ -141,6 +157,7 @@ bool CompileCarScript(const std::string& content, const QueryFn& query, LevelReg
     }
   }
   AppendPlan(out, lists);
+  if (origins != nullptr) origins->insert(origins->end(), made_by.begin(), made_by.end());
   return true;
 }
 

@@ -54,6 +54,13 @@ static std::string SectionPrefix(const CarContext& car) {
   return "[" + car.section.name + "]: ";
 }
 
+// The key ReadAxleLists took an axle's list from: the axle's own one when present, else the plain one.
+static std::string AxleKeyFound(const CarSection& section, const std::string& base_key,
+                                const std::string& axle) {
+  const std::string own = base_key + "_" + axle;
+  return section.keys.count(own) != 0 ? own : base_key;
+}
+
 std::string PreviousRowsClause(const PreviousRowIds& previous, const std::string& table) {
   const auto found = previous.find(table);
   if (found == previous.end() || found->second.empty()) return std::string();
@@ -66,9 +73,9 @@ std::string PreviousRowsClause(const PreviousRowIds& previous, const std::string
 }
 
 bool NextLevel(IdContext& ids, const std::string& table, const std::string& owner_column, int64_t owner_value,
-               int32_t* level) {
+               int64_t* level) {
   const std::string key = table + "|" + std::to_string(owner_value);
-  int32_t first = 0;
+  int64_t first = 0;
   const auto known = ids.levels.find(key);
   if (known != ids.levels.end()) {
     first = known->second;
@@ -81,16 +88,17 @@ bool NextLevel(IdContext& ids, const std::string& table, const std::string& owne
                                "SELECT MAX(Level) FROM " + table + " WHERE " + owner_column + " = " +
                                    std::to_string(owner_value) + clause,
                                0.0));
-    if (!(highest >= kLowestLevel - 1.0 && highest <= kHighestLevel - 1.0)) return false;
-    first = static_cast<int32_t>(highest) + 1;
+    // Only shown in the message when it is out of bounds; the clamp keeps the conversion defined.
+    const double bound = static_cast<double>(kLargestCarId);
+    first = static_cast<int64_t>(std::fmax(-bound, std::fmin(bound, highest))) + 1;
   }
-  if (first > kHighestLevel) return false;
+  *level = first;
+  if (first < kLowestLevel || first > kHighestLevel) return false;
   if (ids.journal != nullptr) {
     const bool existed = known != ids.levels.end();
     ids.journal->push_back(LevelChange{key, existed, existed ? known->second : 0});
   }
-  ids.levels[key] = first + 1;
-  *level = first;
+  ids.levels[key] = static_cast<int32_t>(first + 1);
   return true;
 }
 
@@ -180,14 +188,19 @@ static bool CompileNewRows(CarContext& car, const NewRowFamily& family) {
     const NewRowAxle& side = axle.first == "front" ? family.front : family.rear;
     const std::string table = side.table;
     const std::string column = side.value_column;
+    const std::string key = AxleKeyFound(car.section, family.key, axle.first);
+    MarkKey(car, key);
     double stock = 0.0;
     if (family.layout == RowLayout::kRim && !ReadStockDiameter(car, table, column, values[0], &stock)) {
       return false;
     }
     for (double value : values) {
-      int32_t level = 0;
+      int64_t level = 0;
       if (!NextLevel(car.ids, table, family.owner_column, owner_value, &level)) {
-        car.error = SectionPrefix(car) + family.key + " is not a number list";
+        car.error = SectionPrefix(car) + key + " Level " + std::to_string(level) +
+                    (level < kLowestLevel
+                         ? " is below " + table + "'s lowest of " + std::to_string(kLowestLevel) + " per car"
+                         : " is past " + table + "'s limit of " + std::to_string(kHighestLevel) + " per car");
         return false;
       }
       const int64_t id = car.carBodyId + level;

@@ -50,6 +50,7 @@ bool CompileRideDrop(CarContext& car) {
       return false;
     }
     if (!number.present) continue;
+    MarkKey(car, number.key);
     const double drop = number.value;
     const std::string column =
         std::string(axle_word) == "front" ? "FrontSpringDamperPhysicsID" : "RearSpringDamperPhysicsID";
@@ -98,7 +99,7 @@ bool CompileRideDrop(CarContext& car) {
       car.lists.undo.push_back(UpdateText(id_text, old_heights));
       car.lists.checks.push_back(ReadBackCheck{
           "SELECT DefRideHeight FROM List_SpringDamperPhysics WHERE SpringDamperPhysicsID = " + id_text,
-          heights[0] - drop});
+          SqlNumberValue(heights[0] - drop)});
     }
   }
   return true;

@@ -113,6 +113,7 @@ bool CompileStockEdit(CarContext& car, const StockEdit& edit) {
       return false;
     }
     if (!number.present) continue;
+    MarkKey(car, number.key);
     const StockAxle& axle = std::string(axle_word) == "front" ? edit.front : edit.rear;
     const std::string table = axle.table;
     const std::string column = axle.column;
@@ -131,6 +132,7 @@ bool CompileStockEdit(CarContext& car, const StockEdit& edit) {
       want = whole;
     } else {
       new_text = FormatSqlNumber(number.value);
+      want = SqlNumberValue(number.value);
     }
     const std::string head = "UPDATE " + table + " SET " + column + " = ";
     const std::string where = " WHERE Id = " + id_text;
@@ -163,6 +165,8 @@ bool CompileRimLevels(CarContext& car) {
     const StockAxle& side = axle.first == "front" ? kRimLevelFront : kRimLevelRear;
     const std::string table = side.table;
     const std::string column = side.column;
+    const std::string own_key = std::string("rim_levels_") + axle.first;
+    MarkKey(car, car.section.keys.count(own_key) != 0 ? own_key : std::string("rim_levels"));
     for (size_t i = 0; i < axle.second.size(); ++i) {
       const std::string level = std::to_string(i + 1);
       // Only the game's own levels are re-sized: the rows the plan in force added sit at Levels above

@@ -79,7 +79,7 @@ bool CompileHoodOptions(CarContext& car) {
   if (found == car.section.keys.end()) return true;
   const std::string prefix = "[" + car.section.name + "]: ";
   std::vector<double> values;
-  // The range keeps each Sequence inside 32 bits, and carBodyId + Sequence - 1 inside 64.
+  // The range keeps each Sequence inside 32 bits.
   if (!ParseNumberList(found->second, &values, kInt32Range)) {
     car.error = prefix + "hood_options is not a number list";
     return false;
@@ -87,8 +87,14 @@ bool CompileHoodOptions(CarContext& car) {
   for (double value : values) {
     const int32_t sequence = static_cast<int32_t>(std::trunc(value));
     // Sequence 1 is the car's stock bonnet.
-    if (sequence < 2) {
+    if (sequence < kLowestHoodSequence) {
       car.error = prefix + "hood_options are aftermarket Sequences (2+); 1 is stock";
+      return false;
+    }
+    // A Sequence above 1000 would write into the next car's block, where that car's own bonnets go.
+    if (sequence > kHighestHoodSequence) {
+      car.error = prefix + "hood_options Sequence " + std::to_string(sequence) + " is past " + kHoodTable +
+                  "'s limit of " + std::to_string(kHighestHoodSequence) + " per car";
       return false;
     }
     const int64_t id = car.carBodyId + (static_cast<int64_t>(sequence) - 1);

@@ -230,7 +230,7 @@ ScriptText ReadScriptFile(const std::string& path, int attempts) {
 // with its name in the log, and leaves `levels` as it was.
 static bool ReadAndCompile(const std::string& path, const QueryFn& query, LevelRegistry& levels,
                            const PreviousRowIds& previous, Plan* script_plan, std::string* error,
-                           bool* again) {
+                           bool* again, std::vector<ChangeOrigin>* origins) {
   const LevelRegistry before = levels;
   try {
     ScriptText text = ReadScriptFile(path);
@@ -239,10 +239,11 @@ static bool ReadAndCompile(const std::string& path, const QueryFn& query, LevelR
       *again = text.again;
       return false;
     }
-    return CompileCarScript(text.bytes, query, levels, script_plan, error, previous);
+    return CompileCarScript(text.bytes, query, levels, script_plan, error, previous, nullptr, origins);
   } catch (const std::bad_alloc&) {
     levels = before;
     *script_plan = Plan();
+    origins->clear();
     // Read again at the next pass: memory that ran short once is usually there again.
     *error = "out of memory while loading it";
     *again = true;
@@ -251,6 +252,15 @@ static bool ReadAndCompile(const std::string& path, const QueryFn& query, LevelR
 }
 
 // ---- Loading -------------------------------------------------------------------------------------------
+
+// The statements still run in plan order, so the later change to a cell is what the game keeps; the user
+// is told, since one of the two scripts does not do what it says.
+static void LogCellClashes(CellWrites* cells, const std::string& name, const Plan& script_plan,
+                           const std::vector<ChangeOrigin>& origins) {
+  for (const std::string& clash : NoteCellWrites(cells, name, script_plan.statements, origins)) {
+    LogLine("WARNING %s", PrintableText(clash).c_str());
+  }
+}
 
 Plan LoadPlanWithQuery(const ScriptListing& listing, const PreviousRowIds& previous, const QueryFn& query) {
   Plan plan;
@@ -261,13 +271,16 @@ Plan LoadPlanWithQuery(const ScriptListing& listing, const PreviousRowIds& previ
       platform::OpenFile(folder + separator + "gearloft.plan.sql", "w", platform::Share::kDenyNone));
   std::FILE* plan_file = opened_plan_file.get();
   std::map<std::string, LoadedStamp> read_again;
+  CellWrites cells;
   for (const ScriptEntry& entry : listing) {
     const std::string& name = entry.name;
     Plan script_plan;
+    std::vector<ChangeOrigin> origins;
     std::string error;
     bool again = false;
     // A file that fails takes its Levels back itself, so the next file gets them again.
-    if (!ReadAndCompile(folder + separator + name, query, levels, previous, &script_plan, &error, &again)) {
+    if (!ReadAndCompile(folder + separator + name, query, levels, previous, &script_plan, &error, &again,
+                        &origins)) {
       LogLine("ERROR %s: %s - file skipped", PrintableText(name).c_str(), PrintableText(error).c_str());
       read_again[folder + separator + name] = LoadedStamp{entry.stamp, again};
       continue;
@@ -280,6 +293,7 @@ Plan LoadPlanWithQuery(const ScriptListing& listing, const PreviousRowIds& previ
     }
     LogLine("loaded %s: %s, %zu statement(s)", PrintableText(name).c_str(), PrintableText(names).c_str(),
             script_plan.statements.size());
+    LogCellClashes(&cells, name, script_plan, origins);
     if (plan_file != nullptr) {
       std::fprintf(plan_file, "-- %s\n", name.c_str());
       for (const PlanStatement& statement : script_plan.statements) {

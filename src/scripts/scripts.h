@@ -46,6 +46,34 @@ void AppendPlan(Plan* to, const Plan& from, bool with_names = true);
 
 PreviousRowIds PreviousRowIdsOf(const Plan& plan);
 
+// The section and key a statement came from; the compiler gives one per statement of a file, in
+// statement order, beside the plan rather than in it, since the apply side has no use for them.
+struct ChangeOrigin {
+  std::string section;
+  std::string key;
+};
+
+// ---- Cells written twice in one load ----------------------------------------------------------------
+
+// The cells a load's statements have set so far: table + "|" + row condition + "|" + column (an added
+// row is one cell, with no column) to the value text and who set it.
+struct CellWrite {
+  std::string value;
+  std::string file;
+  ChangeOrigin origin;
+};
+using CellWrites = std::map<std::string, CellWrite>;
+
+// Notes the cells that one compiled file's statements set, and gives one text for each statement that
+// sets a cell an earlier one of the load set to another value: file + ": [" + section + "]: " + key +
+// " sets " + table + " " + columns + " of " + row + " again (first set by " + earlier file + ": [" +
+// earlier section + "]: " + earlier key + ") - the later value wins". An added row the load already
+// added with other values gives " adds " + table + " row " + row + " again with other values (first
+// added by ...) - the first one stays", as INSERT OR IGNORE keeps it. The same value twice gives nothing.
+std::vector<std::string> NoteCellWrites(CellWrites* writes, const std::string& file,
+                                        const std::vector<PlanStatement>& statements,
+                                        const std::vector<ChangeOrigin>& origins);
+
 // ---- Car script parser ------------------------------------------------------------------------------
 
 struct CarSection {
@@ -106,6 +134,10 @@ bool ReadSingleNumber(const CarSection& section, const std::string& axle_key, co
 // SQL reads as the infinities) and "NULL" (what the database stored where a NaN was read). The doubles
 // that ten digits would round past the largest double give "1.797693134e+308" (with their sign).
 std::string FormatSqlNumber(double value);
+// The number the literal FormatSqlNumber(value) reads as, in the C locale: `value` to ten significant
+// digits. A read-back check of a written real wants this, since the cell holds what the literal said,
+// not the digits the user typed beyond it. Non-finite values come back as they are.
+double SqlNumberValue(double value);
 
 // ---- Folder listing, plan loading, plan file --------------------------------------------------------
 

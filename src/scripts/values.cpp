@@ -194,4 +194,10 @@ std::string FormatSqlNumber(double value) {
   return text;
 }
 
+double SqlNumberValue(double value) {
+  double written = 0.0;
+  if (!std::isfinite(value) || !ConvertItem(FormatSqlNumber(value), &written)) return value;
+  return written;
+}
+
 }  // namespace gearloft

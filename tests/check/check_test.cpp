@@ -369,7 +369,41 @@ TEST(CheckApplyTest, ReadBackMissShowsApplyPlansLogLine) {
                          "List_UpgradeRimSizeFront WHERE Id IN (7004) -> 0.000000, want 1 (ok=1 rows=1)\n"
                          "no row changed\n"
                          "undo: 1 statement(s) run last to first, every table back to its original values\n"
+                         "checked 1 file(s): 1 compiled, 1 failed (the apply among them)\n");
+}
+
+// The statement writes 123456.1235; the check used to want 123456.1234567 and missed.
+TEST(CheckApplyTest, StockValueWithMoreDigitsThanItsStatementReadsBack) {
+  ScratchFolder scratch;
+  const std::string path = scratch.Write("track.ini", "[Kestrel_GT]\ntrack_front_stock = 123456.1234567\n");
+  const ToolRun run = RunTool({"--apply", path});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, path +
+                         ": ok: Kestrel_GT, 1 statement(s)\n"
+                         "apply: 1 statement(s) in 1 batch(es), all read back\n"
+                         "List_UpgradeCarBodyTrackSpacingFront:\n"
+                         "  ~ Id 7000: Spacing 0.0 -> 123456.1235\n"
+                         "undo: 1 statement(s) run last to first, every table back to its original values\n"
                          "checked 1 file(s): 1 compiled, 0 failed\n");
+}
+
+// A failed file and a failed apply are both counted, and the summary says the apply is one of them.
+TEST(CheckApplyTest, SummaryCountsAFailedApplyWithTheFailedFiles) {
+  ScratchFolder scratch;
+  const std::string db = WriteFixtureFile(scratch, "game.db");
+  ASSERT_TRUE(ExecOnFile(db,
+                         "CREATE TRIGGER drop_rims AFTER INSERT ON List_UpgradeRimSizeFront BEGIN "
+                         "DELETE FROM List_UpgradeRimSizeFront WHERE Id = NEW.Id; END"));
+  const std::string rims = scratch.Write("rims.ini", "[Kestrel_GT]\nrim_sizes_front = 18\n");
+  const std::string bad = scratch.Write("bad.ini", "[Kestrel_GT]\nrim_levels = x\n");
+  const ToolRun run = RunTool({"--db", db, "--apply", rims, bad});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(Lines(run.out).back(), "checked 2 file(s): 1 compiled, 2 failed (the apply among them)");
+  const Json report = Json::parse(RunTool({"--db", db, "--apply", "--json", rims, bad}).out);
+  EXPECT_EQ(report["summary"], Json::parse(R"({"files": 2, "compiled": 1, "failed": 2, "apply_failed": true,
+                                               "status": 1})"));
+  // Without --apply only the file counts.
+  EXPECT_EQ(Lines(RunTool({"--db", db, rims, bad}).out).back(), "checked 2 file(s): 1 compiled, 1 failed");
 }
 
 TEST(CheckApplyTest, UndoThatLeavesADifferenceIsAnError) {
@@ -400,7 +434,7 @@ TEST(CheckApplyTest, UndoThatLeavesADifferenceIsAnError) {
                 "    ~ Id 7: Year " +
                 year + " -> " + next +
                 "\n"
-                "checked 1 file(s): 1 compiled, 0 failed\n");
+                "checked 1 file(s): 1 compiled, 1 failed (the apply among them)\n");
 }
 
 TEST(CheckApplyTest, UndoStatementTheDatabaseRefusesIsAnError) {
@@ -419,6 +453,27 @@ TEST(CheckApplyTest, UndoStatementTheDatabaseRefusesIsAnError) {
                      "    + Id 7004: "),
             std::string::npos)
       << out;
+}
+
+// Kestrel's Sequence 1002 would be Id 8001, Orca's first aftermarket bonnet.
+TEST(CheckApplyTest, BonnetPastItsCarsBlockFailsItsFileAndTheNextCarsOwnLands) {
+  ScratchFolder scratch;
+  scratch.Write("a.ini", "[Kestrel_GT]\nhood_options = 1002\n");
+  scratch.Write("b.ini", "[Orca_Coupe]\nhood_options = 2\n");
+  const ToolRun run = RunTool({"--apply", scratch.Folder()});
+  EXPECT_EQ(run.status, 1);
+  const std::string folder = scratch.Folder() + platform::PathSeparator();
+  EXPECT_NE(
+      run.out.find(": [Kestrel_GT]: hood_options Sequence 1002 is past List_UpgradeCarBodyHood's limit of "
+                   "1000 per car\n"),
+      std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find(folder + "b.ini: ok: Orca_Coupe, 1 statement(s)\n"
+                                  "apply: 1 statement(s) in 1 batch(es), all read back\n"
+                                  "List_UpgradeCarBodyHood:\n"
+                                  "  + Id 8001: Id=8001, CarBodyID=8000, Level=1, IsStock=0, Sequence=2, "),
+            std::string::npos)
+      << run.out;
 }
 
 TEST(CheckApplyTest, DatabaseFileIsReadAndNeverWritten) {
@@ -551,6 +606,7 @@ std::string RenderText(const Json& report) {
       for (const auto& car : file["cars"]) cars += (cars.empty() ? "" : ", ") + car.get<std::string>();
       text += path + ": ok: " + (cars.empty() ? "no car" : cars) + ", " + file["statements"].dump() +
               " statement(s)\n";
+      for (const auto& warning : file["warnings"]) text += "WARNING " + warning.get<std::string>() + "\n";
     } else {
       text += path + (file["line"].is_null() ? "" : ":" + file["line"].dump()) + ": " +
               file["error"].get<std::string>() + "\n";
@@ -583,7 +639,8 @@ std::string RenderText(const Json& report) {
   }
   const Json& summary = report["summary"];
   text += "checked " + summary["files"].dump() + " file(s): " + summary["compiled"].dump() + " compiled, " +
-          summary["failed"].dump() + " failed\n";
+          summary["failed"].dump() + " failed" +
+          (summary["apply_failed"].get<bool>() ? " (the apply among them)" : "") + "\n";
   return text;
 }
 
@@ -618,6 +675,32 @@ TEST(CheckJsonTest, JsonOfARefusedUndoHoldsTheSameFactsAsTheText) {
   const Json report = Json::parse(json.out);
   EXPECT_EQ(report["database"], db);
   EXPECT_EQ(RenderText(report), text.out);
+}
+
+// The worker's warning, under the file that sets the cell again; a warning fails nothing.
+TEST(CheckJsonTest, CellSetAgainIsAWarningThatKeepsTheStatus) {
+  ScratchFolder scratch;
+  scratch.Write("a.ini", "[7]\nrim_stock = 18\n");
+  scratch.Write("b.ini", "[0007]\nrim_front_stock = 19\n");
+  const ToolRun run = RunTool({scratch.Folder()});
+  EXPECT_EQ(run.status, 0);
+  const std::string folder = scratch.Folder() + platform::PathSeparator();
+  const std::string warning =
+      "b.ini: [0007]: rim_front_stock sets List_UpgradeRimSizeFront FrontWheelDiameter of Id 7000 again "
+      "(first "
+      "set by a.ini: [7]: rim_stock) - the later value wins";
+  EXPECT_EQ(run.out, folder + "a.ini: ok: Kestrel_GT, 2 statement(s)\n" + folder +
+                         "b.ini: ok: Kestrel_GT, 1 statement(s)\n"
+                         "WARNING " +
+                         warning +
+                         "\n"
+                         "checked 2 file(s): 2 compiled, 0 failed\n");
+  const ToolRun json = RunTool({"--json", scratch.Folder()});
+  EXPECT_EQ(json.status, 0);
+  const Json report = Json::parse(json.out);
+  EXPECT_TRUE(report["files"][0]["warnings"].empty());
+  EXPECT_EQ(report["files"][1]["warnings"], Json::array({warning}));
+  EXPECT_EQ(RenderText(report), run.out);
 }
 
 // ---- --plan against the worker's plan file --------------------------------------------------------------

@@ -169,6 +169,7 @@ const std::vector<std::string>& WorkerMessages() {
       "garage LOD: %s element longer than %s characters, too long to search safely; config left untouched",
       "garage LOD: regular expression for %s failed; config left untouched",
       "loaded %s: %s, %zu statement(s)",
+      "WARNING %s",
       "ERROR %s: %s - file skipped",
       "cannot be read (another program may hold it open)",
       "not a regular file",

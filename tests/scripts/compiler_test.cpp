@@ -301,23 +301,60 @@ TEST_F(CompilerTest, HugeValuesThatStayRealsAreAccepted) {
   EXPECT_EQ(plan.added_rows[0].values, "8001,8000,1e+300,0,1,100,0");
 }
 
-TEST_F(CompilerTest, LevelBeyondTheLevelArithmeticIsNotANumberList) {
+TEST_F(CompilerTest, LevelNineHundredNinetyNineIsTheLastInTheCarsBlock) {
   ASSERT_TRUE(
-      db_.Exec("INSERT INTO List_UpgradeRimSizeFront VALUES (7500, 7, 2147483647, 0, 18, 0, 0, 1, 1, 0)"));
-  EXPECT_EQ(CompileError("[7]\nrim_sizes_front = 18\n"), "[7]: rim_sizes is not a number list");
-  ASSERT_TRUE(db_.Exec("UPDATE List_UpgradeRimSizeFront SET Level = 1e300 WHERE Id = 7500"));
-  EXPECT_EQ(CompileError("[7]\nrim_sizes_front = 18\n"), "[7]: rim_sizes is not a number list");
+      db_.Exec("INSERT INTO List_UpgradeCarBodyTrackSpacingRear VALUES (8998, 8000, 1.5, 0, 998, 0, 0)"));
+  const Plan plan = MustCompile("[8]\ntrack_spacings_rear = 1.6\n");
+  ASSERT_EQ(plan.added_rows.size(), 1u);
+  EXPECT_EQ(plan.added_rows[0].values, "8999,8000,1.6,0,999,99900,0");
+  // Level 1000 would be Id 9000, the stock row of car 9.
+  EXPECT_EQ(CompileError("[8]\ntrack_spacings_rear = 1.7\n"),
+            "[8]: track_spacings_rear Level 1000 is past List_UpgradeCarBodyTrackSpacingRear's limit of 999 "
+            "per car");
+  levels_.clear();
+  EXPECT_EQ(
+      CompileError("[8]\ntrack_spacings = 1.6, 1.7\n"),
+      "[8]: track_spacings Level 1000 is past List_UpgradeCarBodyTrackSpacingRear's limit of 999 per car");
 }
 
-TEST_F(CompilerTest, LastLevelWithinTheArithmeticIsHandedOutOnce) {
-  ASSERT_TRUE(db_.Exec(
-      "INSERT INTO List_UpgradeCarBodyTrackSpacingRear VALUES (8100, 8000, 1.5, 0, 21474835, 0, 0)"));
-  const Plan plan = MustCompile("[8]\ntrack_spacings_rear = 1.6\n");
-  EXPECT_EQ(plan.added_rows[0].values, "21482836,8000,1.6,0,21474836,2147483600,0");
-  EXPECT_EQ(CompileError("[8]\ntrack_spacings_rear = 1.7\n"), "[8]: track_spacings is not a number list");
-  levels_.clear();
-  EXPECT_EQ(CompileError("[8]\ntrack_spacings_rear = 1.6, 1.7\n"),
-            "[8]: track_spacings is not a number list");
+TEST_F(CompilerTest, ListReachingIntoTheNextCarsBlockFailsTheFile) {
+  std::string spacings;
+  for (int i = 0; i < 999; ++i) spacings += (i == 0 ? "" : ", ") + std::to_string(1.0 + i / 1000.0);
+  const std::string error = CompileError("[Kestrel_GT]\ntrack_spacings_rear = " + spacings + "\n");
+  EXPECT_EQ(
+      error,
+      "[Kestrel_GT]: track_spacings_rear Level 1000 is past List_UpgradeCarBodyTrackSpacingRear's limit "
+      "of 999 per car");
+  // The next car's first new row is its own, and nothing of the failed file holds its Level.
+  EXPECT_EQ(MustCompile("[Orca_Coupe]\ntrack_spacings_rear = 1.5\n").added_rows[0].id, 8001);
+  std::string rims;
+  for (int i = 0; i < 1500; ++i) rims += (i == 0 ? "" : ",") + std::to_string(15 + i % 10);
+  EXPECT_EQ(CompileError("[48]\nrim_sizes = " + rims + "\n"),
+            "[48]: rim_sizes Level 1000 is past List_UpgradeRimSizeFront's limit of 999 per car");
+}
+
+TEST_F(CompilerTest, GamesOwnLevelPastTheBlockFailsTheFile) {
+  ASSERT_TRUE(
+      db_.Exec("INSERT INTO List_UpgradeRimSizeFront VALUES (7500, 7, 2147483647, 0, 18, 0, 0, 1, 1, 0)"));
+  EXPECT_EQ(CompileError("[7]\nrim_sizes_front = 18\n"),
+            "[7]: rim_sizes_front Level 2147483648 is past List_UpgradeRimSizeFront's limit of 999 per car");
+  ASSERT_TRUE(db_.Exec("UPDATE List_UpgradeRimSizeFront SET Level = 1e300 WHERE Id = 7500"));
+  EXPECT_EQ(CompileError("[7]\nrim_sizes = 18\n"),
+            "[7]: rim_sizes Level 1000000000000001 is past List_UpgradeRimSizeFront's limit of 999 per car");
+}
+
+// A negative highest Level would put the first new row on the stock row's Id, or into car 7's block.
+TEST_F(CompilerTest, LevelBelowOneFailsTheFile) {
+  ASSERT_TRUE(
+      db_.Exec("INSERT INTO List_UpgradeCarBodyTrackSpacingRear VALUES (8500, 8000, 1.5, 0, -1, 0, 0)"));
+  EXPECT_EQ(CompileError("[8]\ntrack_spacings_rear = 1.6\n"),
+            "[8]: track_spacings_rear Level 0 is below List_UpgradeCarBodyTrackSpacingRear's lowest of 1 per "
+            "car");
+  ASSERT_TRUE(db_.Exec("UPDATE List_UpgradeCarBodyTrackSpacingRear SET Level = -5 WHERE Id = 8500"));
+  EXPECT_EQ(
+      CompileError("[8]\ntrack_spacings_rear = 1.6\n"),
+      "[8]: track_spacings_rear Level -4 is below List_UpgradeCarBodyTrackSpacingRear's lowest of 1 per "
+      "car");
 }
 
 TEST_F(CompilerTest, EveryCarKeyActsOnAFixtureCar) {
@@ -335,6 +372,28 @@ TEST_F(CompilerTest, EveryCarKeyActsOnAFixtureCar) {
     EXPECT_EQ(plan.statements.size(), plan.undo.size()) << key;
     EXPECT_EQ(plan.statements.size(), plan.checks.size()) << key;
   }
+}
+
+TEST_F(CompilerTest, EveryStatementIsGivenTheSectionAndKeyThatMadeIt) {
+  Plan plan;
+  std::vector<ChangeOrigin> origins;
+  ASSERT_TRUE(
+      CompileCarScript("[7]\nrim_sizes = 18\nrim_sizes_rear = 19\nrim_stock = 17\nrim_front_stock = 18\n"
+                       "ride_drop_rear = 0.01\n[Orca_Coupe]\nhood_options = 2, 3\n",
+                       db_.Query(), levels_, &plan, &error_, previous_, nullptr, &origins))
+      << error_;
+  ASSERT_EQ(origins.size(), plan.statements.size());
+  // Car 7 has two rear spring/damper physics rows.
+  std::vector<std::string> made_by;
+  for (const ChangeOrigin& origin : origins) made_by.push_back(origin.section + " " + origin.key);
+  EXPECT_EQ(made_by, (std::vector<std::string>{"7 rim_sizes", "7 rim_sizes_rear", "7 rim_front_stock",
+                                               "7 rim_stock", "7 ride_drop_rear", "7 ride_drop_rear",
+                                               "Orca_Coupe hood_options", "Orca_Coupe hood_options"}));
+  // A file that fails gives none.
+  std::vector<ChangeOrigin> none;
+  EXPECT_FALSE(CompileCarScript("[7]\nrim_stock = 17\n[nobody]\n", db_.Query(), levels_, &plan, &error_,
+                                previous_, nullptr, &none));
+  EXPECT_TRUE(none.empty());
 }
 
 TEST_F(CompilerTest, SecondSectionFailingDropsTheWholeFile) {
@@ -400,7 +459,7 @@ TEST(NextLevelTest, AsksOncePerTableAndOwner) {
   LevelRegistry levels;
   const PreviousRowIds previous = {{"List_UpgradeRimSizeFront", {}}};
   IdContext ids{levels, previous, query};
-  int32_t level = 0;
+  int64_t level = 0;
   ASSERT_TRUE(NextLevel(ids, "List_UpgradeRimSizeFront", "Ordinal", 7, &level));
   EXPECT_EQ(level, 4);
   ASSERT_TRUE(NextLevel(ids, "List_UpgradeRimSizeFront", "Ordinal", 7, &level));
@@ -426,7 +485,7 @@ TEST(NextLevelTest, RealMaximumIsTruncated) {
   LevelRegistry levels;
   const PreviousRowIds previous;
   IdContext ids{levels, previous, query};
-  int32_t level = 0;
+  int64_t level = 0;
   ASSERT_TRUE(NextLevel(ids, "T", "CarBodyId", 9000, &level));
   EXPECT_EQ(level, 1);
 }

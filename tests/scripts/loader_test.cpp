@@ -387,6 +387,79 @@ TEST_F(LoaderTest, PlanFileHoldsTheStatementsOfEveryLoadedScript) {
   EXPECT_EQ(statement_lines, logged);
 }
 
+// ---- Two changes of one load to the same cell ----------------------------------------------------------
+
+TEST_F(LoaderTest, CellSetAgainByALaterFileIsOneWarningAndTheLaterValueStays) {
+  testing::FixtureDb db;
+  ASSERT_TRUE(db.ok()) << db.error();
+  // A plain key and an axle key, in two files and under two names of car 7.
+  Write("a.ini", "[7]\nrim_stock = 18\n");
+  Write("b.ini", "[0007]\nrim_front_stock = 19\n");
+  const Plan plan = LoadPlanWithQuery(ListScripts(), PreviousRowIds(), db.Query());
+  EXPECT_EQ(plan.statements,
+            (std::vector<PlanStatement>{
+                "UPDATE List_UpgradeRimSizeFront SET FrontWheelDiameter = 18 WHERE Id = 7000",
+                "UPDATE List_UpgradeRimSizeRear SET RearWheelDiameter = 18 WHERE Id = 7000",
+                "UPDATE List_UpgradeRimSizeFront SET FrontWheelDiameter = 19 WHERE Id = 7000"}));
+  EXPECT_EQ(LogMessages(),
+            (std::vector<std::string>{"loaded a.ini: Kestrel_GT, 2 statement(s)",
+                                      "loaded b.ini: Kestrel_GT, 1 statement(s)",
+                                      "WARNING b.ini: [0007]: rim_front_stock sets List_UpgradeRimSizeFront "
+                                      "FrontWheelDiameter of Id 7000 "
+                                      "again (first set by a.ini: [7]: rim_stock) - the later value wins"}));
+}
+
+TEST_F(LoaderTest, TwoSectionsNamingOneCarInOneFileAreOneWarning) {
+  testing::FixtureDb db;
+  ASSERT_TRUE(db.ok()) << db.error();
+  Write("c.ini",
+        "[7]\ntrack_front_stock = 0.01\n[Kestrel_GT]\ntrack_front_stock = 0.02\nride_drop_front = 0.01\n"
+        "[0007]\nride_drop_front = 0.02\n");
+  LoadPlanWithQuery(ListScripts(), PreviousRowIds(), db.Query());
+  EXPECT_EQ(LogMessages(),
+            (std::vector<std::string>{
+                "loaded c.ini: Kestrel_GT, Kestrel_GT, Kestrel_GT, 4 statement(s)",
+                "WARNING c.ini: [Kestrel_GT]: track_front_stock sets List_UpgradeCarBodyTrackSpacingFront "
+                "Spacing of "
+                "Id 7000 again (first set by c.ini: [7]: track_front_stock) - the later value wins",
+                "WARNING c.ini: [0007]: ride_drop_front sets List_SpringDamperPhysics DefRideHeight, "
+                "MinRideHeight, "
+                "MaxRideHeight, MaxCompressHeight of SpringDamperPhysicsID 71 again (first set by c.ini: "
+                "[Kestrel_GT]: ride_drop_front) - the later value wins"}));
+}
+
+TEST_F(LoaderTest, SameValueTwiceIsNoWarning) {
+  testing::FixtureDb db;
+  ASSERT_TRUE(db.ok()) << db.error();
+  // 18.5 is written as 18, as rim_stock's 18 is; the same bonnet row twice, in one file and in two.
+  Write("a.ini", "[7]\nrim_stock = 18\nhood_options = 3, 3\n");
+  Write("b.ini", "[Kestrel_GT]\nrim_front_stock = 18.5\nhood_options = 3\n");
+  const Plan plan = LoadPlanWithQuery(ListScripts(), PreviousRowIds(), db.Query());
+  EXPECT_EQ(plan.statements.size(), 6u);
+  EXPECT_EQ(LogMessages(), (std::vector<std::string>{"loaded a.ini: Kestrel_GT, 4 statement(s)",
+                                                     "loaded b.ini: Kestrel_GT, 2 statement(s)"}));
+}
+
+TEST(NoteCellWritesTest, RowAddedAgainWithOtherValuesKeepsTheFirst) {
+  CellWrites cells;
+  const std::vector<ChangeOrigin> a = {{"7", "hood_options"}};
+  EXPECT_TRUE(NoteCellWrites(&cells, "a.ini", {"INSERT OR IGNORE INTO T (Id,X) VALUES (7001,1)"}, a).empty());
+  const std::vector<ChangeOrigin> b = {{"8", "hood_options"}};
+  EXPECT_EQ(
+      NoteCellWrites(&cells, "b.ini", {"INSERT OR IGNORE INTO T (Id,X) VALUES (7001,2)"}, b),
+      (std::vector<std::string>{"b.ini: [8]: hood_options adds T row Id 7001 again with other values (first "
+                                "added by a.ini: [7]: hood_options) - the first one stays"}));
+  // Told against the row that stays, and a third value of a cell against the second, which the cell holds.
+  EXPECT_EQ(NoteCellWrites(&cells, "c.ini", {"INSERT OR IGNORE INTO T (Id,X) VALUES (7001,2)"}, b).size(),
+            1u);
+  EXPECT_TRUE(NoteCellWrites(&cells, "a.ini", {"UPDATE T SET X = 1 WHERE Id = 1"}, a).empty());
+  EXPECT_TRUE(NoteCellWrites(&cells, "b.ini", {"UPDATE T SET X = 2 WHERE Id = 1"}, b).size() == 1u);
+  EXPECT_EQ(NoteCellWrites(&cells, "c.ini", {"UPDATE T SET X = 3 WHERE Id = 1"}, a),
+            (std::vector<std::string>{"c.ini: [7]: hood_options sets T X of Id 1 again (first set by b.ini: "
+                                      "[8]: hood_options) - the later "
+                                      "value wins"}));
+}
+
 TEST_F(LoaderTest, FailedScriptReleasesItsLevelsToTheNext) {
   testing::FixtureDb db;
   ASSERT_TRUE(db.ok()) << db.error();

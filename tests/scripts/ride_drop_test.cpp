@@ -86,6 +86,17 @@ TEST_F(RideDropTest, DropShiftsAllFourHeightsOfTheFrontRow) {
   EXPECT_TRUE(plan.added_rows.empty());
 }
 
+// The default height is written to ten digits: 0.10 - 0.0123456789012 is 0.0876543210988.
+TEST_F(RideDropTest, CheckWantsTheDefaultHeightItsStatementWrites) {
+  const Plan plan = MustCompile("[7]\nride_drop_front = 0.0123456789012\n");
+  ASSERT_EQ(plan.statements.size(), 1u);
+  EXPECT_EQ(plan.statements[0].rfind("UPDATE List_SpringDamperPhysics SET DefRideHeight = 0.0876543211, ", 0),
+            0u)
+      << plan.statements[0];
+  EXPECT_EQ(plan.checks[0].want, 0.0876543211);
+  EXPECT_NE(plan.checks[0].want, 0.10 - 0.0123456789012);
+}
+
 TEST_F(RideDropTest, DropBelowTheTravelFloorIsRefusedWithTheFloorMessage) {
   EXPECT_EQ(CompileError("[7]\nride_drop_front = 0.05\n"),
             "[7]: ride_drop_front 0.050 puts the travel floor at -0.020 m (min 0.000) - max drop 0.030");
@@ -142,7 +153,8 @@ TEST_F(RideDropTest, ThreeRowsGiveThreeTriplesInRowOrder) {
       "MaxCompressHeight = 0.03 WHERE SpringDamperPhysicsID = 9502");
   EXPECT_EQ(plan.checks[2].sql,
             "SELECT DefRideHeight FROM List_SpringDamperPhysics WHERE SpringDamperPhysicsID = 9503");
-  EXPECT_EQ(plan.checks[2].want, 0.3 - 0.02);
+  // What the statement's "0.28" reads as, not 0.3 - 0.02 (0.27999999999999997).
+  EXPECT_EQ(plan.checks[2].want, 0.28);
 }
 
 TEST_F(RideDropTest, ThirdRowFailingTheFloorRejectsTheFile) {
@@ -204,7 +216,8 @@ TEST_F(RideDropTest, UndoRestoresHeightsStoredFromFloats) {
       "UPDATE List_SpringDamperPhysics SET DefRideHeight = 0.15000000596046448, MinRideHeight = "
       "0.10999999940395355, MaxRideHeight = 0.1899999976158142, MaxCompressHeight = 0.03500000014901161 "
       "WHERE SpringDamperPhysicsID = 121");
-  EXPECT_EQ(plan.checks[0].want, static_cast<double>(0.15f) - 0.02);
+  // What the statement's "0.130000006" reads as, not 0.15000000596046448 - 0.02 itself.
+  EXPECT_EQ(plan.checks[0].want, 0.130000006);
 }
 
 TEST_F(RideDropTest, IntegerHeightsAreReadAsNumbers) {

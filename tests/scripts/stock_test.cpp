@@ -116,6 +116,22 @@ TEST_F(StockEditTest, TrackStockReadsTheSpacingOfTheCarBodyRow) {
     EXPECT_EQ(sql.find("TrackSpacingRear"), std::string::npos) << sql;
 }
 
+// The cell holds what the statement's literal says; a check wanting the digits beyond it would miss.
+TEST_F(StockEditTest, RealStockValueIsCheckedAsItsStatementWritesIt) {
+  const Plan track = MustCompile("[7]\ntrack_front_stock = 123456.1234567\n");
+  EXPECT_EQ(track.statements[0],
+            "UPDATE List_UpgradeCarBodyTrackSpacingFront SET Spacing = 123456.1235 WHERE Id = 7000");
+  EXPECT_EQ(track.checks[0].want, 123456.1235);
+  const Plan profile = MustCompile("[7]\nprofile_stock = 2.123456789012\n");
+  ASSERT_EQ(profile.checks.size(), 2u);
+  EXPECT_EQ(
+      profile.statements[1],
+      "UPDATE List_UpgradeCarBodyTireAspectRatioRear SET RearTireAspectRatioOffset = 2.123456789 WHERE Id = "
+      "7000");
+  EXPECT_EQ(profile.checks[0].want, 2.123456789);
+  EXPECT_EQ(profile.checks[1].want, 2.123456789);
+}
+
 TEST_F(StockEditTest, TrackStockWithoutARowNamesTheTable) {
   EXPECT_EQ(CompileError("[8]\ntrack_rear_stock = 0.01\n"),
             "[8]: no stock List_UpgradeCarBodyTrackSpacingRear row to change");

@@ -255,9 +255,25 @@ class CommaLocaleTest : public ::testing::Test {
   std::string saved_;
 };
 
+TEST(SqlNumberValueTest, GivesWhatTheLiteralReadsAs) {
+  EXPECT_EQ(SqlNumberValue(123456.1234567), 123456.1235);
+  EXPECT_EQ(SqlNumberValue(0.1 - 0.02), 0.08);
+  EXPECT_EQ(SqlNumberValue(-3.0), -3.0);
+  EXPECT_EQ(SqlNumberValue(123456789012.0), 123456789000.0);
+  EXPECT_EQ(SqlNumberValue(std::numeric_limits<double>::max()), 1.797693134e308);
+  EXPECT_EQ(SqlNumberValue(-std::numeric_limits<double>::infinity()),
+            -std::numeric_limits<double>::infinity());
+  EXPECT_TRUE(std::isnan(SqlNumberValue(std::nan(""))));
+}
+
 TEST_F(CommaLocaleTest, NumbersAreReadWithAPoint) {
   EXPECT_EQ(MustList("2.25, 1e-2, 0x1.8p1"), (std::vector<double>{2.25, 0.01, 3}));
   EXPECT_FALSE(Parses("2,25x"));
+}
+
+TEST_F(CommaLocaleTest, WrittenNumbersReadBackWithAPoint) {
+  EXPECT_EQ(SqlNumberValue(2.25), 2.25);
+  EXPECT_EQ(SqlNumberValue(123456.1234567), 123456.1235);
 }
 
 TEST_F(CommaLocaleTest, NumbersAreWrittenWithAPoint) {

@@ -185,13 +185,18 @@ TEST_F(HoodOptionsTest, SequenceTheGameAlreadyHasIsACollision) {
   EXPECT_EQ(MustCompile("[11]\nhood_options = 2\n").added_rows[0].id, 11001);
 }
 
-TEST_F(HoodOptionsTest, SequenceReachingTheNextCarsBlockIsCheckedThere) {
-  // Sequence 1001 of car 7 lands on car 8's stock bonnet.
+TEST_F(HoodOptionsTest, SequenceOneThousandIsTheLastInTheCarsBlock) {
+  const Plan plan = MustCompile("[7]\nhood_options = 1000\n");
+  ASSERT_EQ(plan.added_rows.size(), 1u);
+  EXPECT_EQ(plan.added_rows[0].id, 7999);
+  // Sequence 1001 would be Id 8000, car 8's stock bonnet; 1002 its first aftermarket one.
   EXPECT_EQ(CompileError("[7]\nhood_options = 1001\n"),
-            "[7]: List_UpgradeCarBodyHood already has a row 8000");
-  const Plan plan = MustCompile("[7]\nhood_options = 2147483647\n");
-  EXPECT_EQ(plan.added_rows[0].id, int64_t{7000} + 2147483646);
-  EXPECT_EQ(plan.added_rows[0].values, "2147490646,7000,1,0,2147483647,86,109,0.0,0.0,1.0,1.0,1000,1,0");
+            "[7]: hood_options Sequence 1001 is past List_UpgradeCarBodyHood's limit of 1000 per car");
+  EXPECT_EQ(
+      CompileError("[Kestrel_GT]\nhood_options = 1002\n"),
+      "[Kestrel_GT]: hood_options Sequence 1002 is past List_UpgradeCarBodyHood's limit of 1000 per car");
+  EXPECT_EQ(CompileError("[7]\nhood_options = 2, 2147483647\n"),
+            "[7]: hood_options Sequence 2147483647 is past List_UpgradeCarBodyHood's limit of 1000 per car");
 }
 
 TEST_F(HoodOptionsTest, ListThatDoesNotReadAsNumbersFailsTheFile) {

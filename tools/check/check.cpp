@@ -227,6 +227,7 @@ Plan CompileFiles(const std::vector<ScriptFile>& files, std::vector<FileReport>*
   };
   LevelRegistry levels;
   Plan plan;
+  CellWrites cells;
   for (const ScriptFile& file : files) {
     FileReport report;
     report.path = file.path;
@@ -241,12 +242,15 @@ Plan CompileFiles(const std::vector<ScriptFile>& files, std::vector<FileReport>*
     const std::string content = std::move(text.bytes);
     // A failed compile hands its Levels back itself, so the next file gets them again.
     Plan script_plan;
+    std::vector<ChangeOrigin> origins;
     std::string error;
     size_t failed_section = kNoSection;
-    if (CompileCarScript(content, query, levels, &script_plan, &error, PreviousRowIds(), &failed_section)) {
+    if (CompileCarScript(content, query, levels, &script_plan, &error, PreviousRowIds(), &failed_section,
+                         &origins)) {
       report.ok = true;
       report.cars = script_plan.names;
       report.statements = script_plan.statements;
+      report.warnings = NoteCellWrites(&cells, file.name, script_plan.statements, origins);
       AppendPlan(&plan, script_plan, false);
     } else {
       report.error = error;

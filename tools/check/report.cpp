@@ -46,6 +46,12 @@ void AppendTableLines(const TableChanges& table, const std::string& indent, std:
   }
 }
 
+Json PrintableWarnings(const std::vector<std::string>& warnings) {
+  Json list = Json::array();
+  for (const std::string& warning : warnings) list.push_back(PrintableText(warning));
+  return list;
+}
+
 Json CellJson(const QueryCell& cell) {
   switch (cell.kind) {
     case QueryCell::Kind::kInteger:
@@ -98,13 +104,20 @@ size_t CompiledFiles(const CheckReport& report) {
   return compiled;
 }
 
+// The apply ran and did not come out right: a statement or read-back failed, or the undo left a trace.
+bool ApplyFailed(const ApplyReport& apply) {
+  return apply.ran && (!apply.applied || !apply.undo_failed.empty() || !apply.left_after_undo.empty());
+}
+
+// What failed: the files that did not compile, and the apply as one more when it failed.
+size_t FailedCount(const CheckReport& report) {
+  return report.files.size() - CompiledFiles(report) + (ApplyFailed(report.apply) ? 1 : 0);
+}
+
 }  // namespace
 
 int ReportStatus(const CheckReport& report) {
-  if (CompiledFiles(report) != report.files.size()) return 1;
-  const ApplyReport& apply = report.apply;
-  if (apply.ran && (!apply.applied || !apply.undo_failed.empty() || !apply.left_after_undo.empty())) return 1;
-  return 0;
+  return FailedCount(report) == 0 ? 0 : 1;
 }
 
 std::string CellText(const QueryCell& cell) {
@@ -135,6 +148,8 @@ std::string TextReport(const CheckReport& report) {
       for (const std::string& car : file.cars) cars += (cars.empty() ? "" : ", ") + car;
       text += file.path + ": ok: " + (cars.empty() ? std::string("no car") : cars) + ", " +
               std::to_string(file.statements.size()) + " statement(s)\n";
+      // As the worker logs them; a warning does not fail the file.
+      for (const std::string& warning : file.warnings) text += "WARNING " + PrintableText(warning) + "\n";
     } else if (file.line != 0) {
       text += PrintableText(file.path) + ":" + std::to_string(file.line) + ": " + PrintableText(file.error) + "\n";
     } else {
@@ -171,7 +186,8 @@ std::string TextReport(const CheckReport& report) {
   }
   const size_t compiled = CompiledFiles(report);
   text += "checked " + std::to_string(report.files.size()) + " file(s): " + std::to_string(compiled) +
-          " compiled, " + std::to_string(report.files.size() - compiled) + " failed\n";
+          " compiled, " + std::to_string(FailedCount(report)) + " failed" +
+          (ApplyFailed(apply) ? " (the apply among them)" : "") + "\n";
   return text;
 }
 
@@ -183,6 +199,7 @@ std::string JsonReport(const CheckReport& report) {
                {"ok", file.ok},
                {"cars", file.cars},
                {"statements", file.statements.size()},
+               {"warnings", PrintableWarnings(file.warnings)},
                {"error", file.ok ? Json(nullptr) : Json(PrintableText(file.error))},
                {"line", file.line == 0 ? Json(nullptr) : Json(file.line)}};
     if (report.with_plan) entry["plan"] = file.ok ? Json(file.statements) : Json::array();
@@ -205,7 +222,8 @@ std::string JsonReport(const CheckReport& report) {
   const size_t compiled = CompiledFiles(report);
   document["summary"] = Json{{"files", report.files.size()},
                              {"compiled", compiled},
-                             {"failed", report.files.size() - compiled},
+                             {"failed", FailedCount(report)},
+                             {"apply_failed", ApplyFailed(apply)},
                              {"status", ReportStatus(report)}};
   // A script may hold bytes that are not UTF-8 (a name in a legacy code page); they show as U+FFFD.
   return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";

@@ -17,8 +17,9 @@ struct FileReport {
   bool ok = false;
   std::vector<std::string> cars;  // MediaNames of the resolved cars
   std::vector<PlanStatement> statements;
-  std::string error;  // the text the worker logs for the file, without the parser's "line N: "
-  size_t line = 0;    // the line the error is about; 0 when no line is known
+  std::vector<std::string> warnings;  // cells it sets that an earlier file or section set otherwise
+  std::string error;                  // the text the worker logs, without the parser's "line N: "
+  size_t line = 0;                    // the line the error is about; 0 when no line is known
 };
 
 struct ApplyReport {
