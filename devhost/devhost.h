@@ -42,9 +42,9 @@ struct Knobs {
   std::string fault_on;  // matching statements fault inside ExecuteQuery ("" = never)
   FaultKind fault_kind = FaultKind::kAccessViolation;
   uint64_t fault_on_times = 0;  // only the first this many matching statements fault (0 = every one)
-  std::string block_on;        // the first matching statement ("" = the first of all) sleeps first
-  uint32_t block_seconds = 0;  // 0 = never block
-  std::string oversize_on;     // matching statements answer an oversized result instead of running
+  std::string block_on;         // the first matching statement ("" = the first of all) sleeps first
+  uint32_t block_seconds = 0;   // 0 = never block
+  std::string oversize_on;      // matching statements answer an oversized result instead of running
   Oversize oversize = Oversize::kColumns;
   std::string huge_text_on;    // text cells of matching statements claim 2 MiB
   bool ignore_writes = false;  // statements that would change the database run as if they did nothing

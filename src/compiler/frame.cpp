@@ -124,8 +124,8 @@ bool CompileCarScript(const std::string& content, const QueryFn& query, LevelReg
                       std::string* error, const PreviousRowIds& previous, size_t* failed_section,
                       std::vector<ChangeOrigin>* origins) {
   // Notepad's "Unicode" is UTF-16 with its byte-order mark; read as bytes its first line is no key at all.
-  if (content.size() >= 2 && ((content[0] == '\xFF' && content[1] == '\xFE') ||
-                              (content[0] == '\xFE' && content[1] == '\xFF'))) {
+  if (content.size() >= 2 &&
+      ((content[0] == '\xFF' && content[1] == '\xFE') || (content[0] == '\xFE' && content[1] == '\xFF'))) {
     *error = "file is saved as UTF-16 - save it as UTF-8";
     if (failed_section != nullptr) *failed_section = kNoSection;
     return false;
@@ -143,7 +143,8 @@ bool CompileCarScript(const std::string& content, const QueryFn& query, LevelReg
   Plan lists;
   std::vector<ChangeOrigin> made_by;
   for (size_t index = 0; index < script.sections.size(); ++index) {
-    if (!CompileSection(script.sections[index], query, levels, previous, &journal, lists, made_by, &message)) {
+    if (!CompileSection(script.sections[index], query, levels, previous, &journal, lists, made_by,
+                        &message)) {
       if (failed_section != nullptr) *failed_section = index;
       for (auto change = journal.rbegin(); change != journal.rend(); ++change) {
         if (change->existed) {

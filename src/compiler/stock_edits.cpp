@@ -171,10 +171,9 @@ bool CompileRimLevels(CarContext& car) {
       const std::string level = std::to_string(i + 1);
       // Only the game's own levels are re-sized: the rows the plan in force added sit at Levels above
       // them, and an answer that counted them would be kept in the cache after they are gone.
-      const QueryResult result =
-          car.query("SELECT Id, " + column + ", Price FROM " + table + " WHERE Ordinal = " + car.carIdText +
-                    " AND Level = " + level + " AND IsStock = 0" +
-                    PreviousRowsClause(car.ids.previous, table));
+      const QueryResult result = car.query("SELECT Id, " + column + ", Price FROM " + table +
+                                           " WHERE Ordinal = " + car.carIdText + " AND Level = " + level +
+                                           " AND IsStock = 0" + PreviousRowsClause(car.ids.previous, table));
       int64_t id = 0;
       std::string old_diameter;
       std::string old_price;

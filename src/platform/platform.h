@@ -71,9 +71,9 @@ using RefuseHook = bool (*)(const char* operation, const std::string& path);
 void SetRefuseHook(RefuseHook hook);
 
 struct DirEntry {
-  std::string name;         // file name without the folder, UTF-8
+  std::string name;  // file name without the folder, UTF-8
   bool is_directory;
-  uint64_t write_time;      // last write, 100-ns units since 1601-01-01 UTC (a Windows FILETIME)
+  uint64_t write_time;  // last write, 100-ns units since 1601-01-01 UTC (a Windows FILETIME)
   uint64_t size;
 };
 

@@ -229,8 +229,8 @@ ScriptText ReadScriptFile(const std::string& path, int attempts) {
 // Reads and compiles one script into `script_plan`. Out of memory while doing so fails this file alone,
 // with its name in the log, and leaves `levels` as it was.
 static bool ReadAndCompile(const std::string& path, const QueryFn& query, LevelRegistry& levels,
-                           const PreviousRowIds& previous, Plan* script_plan, std::string* error,
-                           bool* again, std::vector<ChangeOrigin>* origins) {
+                           const PreviousRowIds& previous, Plan* script_plan, std::string* error, bool* again,
+                           std::vector<ChangeOrigin>* origins) {
   const LevelRegistry before = levels;
   try {
     ScriptText text = ReadScriptFile(path);

@@ -131,7 +131,9 @@ TEST(CheckLinesTest, BytesThatAreNotTextAreShownAsEscapes) {
 
 TEST(CheckLinesTest, Utf16FileSaysHowToSaveIt) {
   ScratchFolder scratch;
-  const std::string path = scratch.Write("wide.ini", std::string("\xFF\xFE[\0" "7\0]\0", 8));
+  const std::string path = scratch.Write("wide.ini", std::string("\xFF\xFE[\0"
+                                                                 "7\0]\0",
+                                                                 8));
   EXPECT_EQ(Lines(RunTool({path}).out)[0], path + ": file is saved as UTF-16 - save it as UTF-8");
 }
 

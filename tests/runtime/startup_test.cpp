@@ -117,19 +117,18 @@ TEST_F(PrepareWorkerTest, WatchedFolderThatCannotBeMadeLeavesLoggingOff) {
 }
 
 TEST_F(PrepareWorkerTest, SettingsThatWouldSpinAreRaisedWithAWarningEach) {
-  folder_.WriteSettings(
-      "[gearloft]\nfirst_call_age = -5\nboot_until = -1\nresend = 0\npoll_ms = 0\n");
+  folder_.WriteSettings("[gearloft]\nfirst_call_age = -5\nboot_until = -1\nresend = 0\npoll_ms = 0\n");
   const Settings settings = PrepareWorker(folder_.ExecutablePath(), deps_);
   EXPECT_EQ(settings.first_call_age, 0);
   EXPECT_EQ(settings.boot_until, 0);
   EXPECT_EQ(settings.resend, 1);
   EXPECT_EQ(settings.poll_ms, 50);
-  EXPECT_EQ(Messages(), (std::vector<std::string>{
-                            Banner(0, 0), "garage LOD forced to 100%d",
-                            "WARNING: first_call_age = -5 in scripts\\gearloft.ini is used as 0",
-                            "WARNING: boot_until = -1 in scripts\\gearloft.ini is used as 0",
-                            "WARNING: resend = 0 in scripts\\gearloft.ini is used as 1",
-                            "WARNING: poll_ms = 0 in scripts\\gearloft.ini is used as 50"}));
+  EXPECT_EQ(Messages(),
+            (std::vector<std::string>{Banner(0, 0), "garage LOD forced to 100%d",
+                                      "WARNING: first_call_age = -5 in scripts\\gearloft.ini is used as 0",
+                                      "WARNING: boot_until = -1 in scripts\\gearloft.ini is used as 0",
+                                      "WARNING: resend = 0 in scripts\\gearloft.ini is used as 1",
+                                      "WARNING: poll_ms = 0 in scripts\\gearloft.ini is used as 50"}));
 }
 
 TEST_F(PrepareWorkerTest, SettingsAtTheirFloorsAreKeptWithoutWarning) {

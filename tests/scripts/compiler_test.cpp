@@ -444,9 +444,15 @@ TEST(QueryNumberTest, FirstCellOrTheFallback) {
 
 // Notepad's "Unicode" saves two bytes a character; read as UTF-8 the first line looks like no key at all.
 TEST_F(CompilerTest, Utf16FileSaysHowToSaveIt) {
-  const std::string little = std::string("\xFF\xFE[\0" "7\0]\0", 8);
+  const std::string little = std::string(
+      "\xFF\xFE[\0"
+      "7\0]\0",
+      8);
   EXPECT_EQ(CompileError(little), "file is saved as UTF-16 - save it as UTF-8");
-  const std::string big = std::string("\xFE\xFF\0[\0" "7\0]", 8);
+  const std::string big = std::string(
+      "\xFE\xFF\0[\0"
+      "7\0]",
+      8);
   EXPECT_EQ(CompileError(big), "file is saved as UTF-16 - save it as UTF-8");
   // Two such bytes anywhere but at the start are only bytes of a line.
   EXPECT_EQ(CompileError("[7]\n\xFF\xFE\n"), "line 2: expected key = value inside a [car]");

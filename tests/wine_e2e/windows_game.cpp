@@ -26,7 +26,8 @@ class LibraryNote : public ::testing::Environment {
 }  // namespace
 
 const char kQuickSettings[] =
-    "garage_lod = 0\r\nfirst_call_age = 0\r\nboot_until = 0\r\nresend = 1\r\npoll_ms = 200\r\nsnapshot = 0\r\n";
+    "garage_lod = 0\r\nfirst_call_age = 0\r\nboot_until = 0\r\nresend = 1\r\npoll_ms = 200\r\nsnapshot = "
+    "0\r\n";
 
 std::string ReadBytes(const fs::path& path) {
   std::string bytes;

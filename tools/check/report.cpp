@@ -151,7 +151,8 @@ std::string TextReport(const CheckReport& report) {
       // As the worker logs them; a warning does not fail the file.
       for (const std::string& warning : file.warnings) text += "WARNING " + PrintableText(warning) + "\n";
     } else if (file.line != 0) {
-      text += PrintableText(file.path) + ":" + std::to_string(file.line) + ": " + PrintableText(file.error) + "\n";
+      text += PrintableText(file.path) + ":" + std::to_string(file.line) + ": " + PrintableText(file.error) +
+              "\n";
     } else {
       text += PrintableText(file.path) + ": " + PrintableText(file.error) + "\n";
     }

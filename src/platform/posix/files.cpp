@@ -148,7 +148,7 @@ void SetRefuseHook(RefuseHook hook) {
 bool DescribeFile(const std::string& path, FileFacts* facts) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) return false;
-  facts->kind = S_ISREG(info.st_mode) ? FileKind::kRegular
+  facts->kind = S_ISREG(info.st_mode)   ? FileKind::kRegular
                 : S_ISDIR(info.st_mode) ? FileKind::kDirectory
                                         : FileKind::kOther;
   facts->size = facts->kind == FileKind::kRegular ? static_cast<uint64_t>(info.st_size) : 0;
