@@ -1,15 +1,17 @@
 // gearloft benchmarks: everything but the scan, measured on the large fixture through the real bridge into
 // the simulated game, printed as `name: value` lines, one section per process.
 
-// Usage: gearloft_bench_system compile|apply|idle|reload|reload1000|memory [--quick]
+// Usage: gearloft_bench_system compile|apply|idle|reload|reload1000|memory|snapshot [--quick]
 // compile: LoadPlan of 1,000 scripts, cold (empty query cache) and warm; apply: ApplyPlan of 10,000 new
-// rows against one statement per row; idle, reload, memory: the real worker loop running in this process.
+// rows against one statement per row; idle, reload, memory: the real worker loop running in this process;
+// snapshot: the snapshot of the game's tables.
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -426,6 +428,35 @@ bool RunMemory() {
   return rows == 10000;
 }
 
+// ---- snapshot --------------------------------------------------------------------------------------------
+
+// The snapshot of the game's tables on the large fixture, as the worker writes it once per game start.
+bool RunSnapshot(bool quick) {
+  Game game;
+  if (!SetUp(0, ScriptKind::kOneTable, true, &game)) return false;
+  const int rounds = quick ? 2 : 5;
+  std::vector<double> ms;
+  uint64_t calls = 0;
+  SnapshotOutcome outcome;
+  for (int round = 0; round < rounds; ++round) {
+    const uint64_t before = devhost::CallCount(game.database);
+    const Clock::time_point begin = Clock::now();
+    outcome = WriteSnapshot(game.folder.string(), Query);
+    ms.push_back(MsSince(begin));
+    calls = devhost::CallCount(game.database) - before;
+    if (!outcome.written || !outcome.missing.empty()) return Fail("the snapshot was not written whole");
+  }
+  Print("snapshot.ms_5000_cars", Median(ms));
+  PrintCount("snapshot.host_calls", calls);
+  PrintCount("snapshot.tables", outcome.tables);
+  PrintCount("snapshot.rows", outcome.rows);
+  PrintCount("snapshot.bytes", outcome.bytes);
+  std::error_code ignored;
+  PrintCount("snapshot.cars_txt_bytes", std::filesystem::file_size(game.folder / "gearloft.cars.txt", ignored));
+  CloseGame(&game);
+  return outcome.tables == 13;
+}
+
 }  // namespace
 }  // namespace gearloft::bench
 
@@ -446,8 +477,11 @@ int main(int argc, char** argv) {
     ok = RunReload(quick, 1000, "reload.scripts_1000.");
   } else if (section == "memory") {
     ok = RunMemory();
+  } else if (section == "snapshot") {
+    ok = RunSnapshot(quick);
   } else {
-    std::fprintf(stderr, "usage: %s compile|apply|idle|reload|reload1000|memory [--quick]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s compile|apply|idle|reload|reload1000|memory|snapshot [--quick]\n",
+                 argv[0]);
     return 2;
   }
   std::fflush(stdout);
