@@ -58,6 +58,11 @@ std::string SnapshotTableSql(const std::string& table, const QueryResult& result
 // "Id  MediaName" a car a line, sorted by MediaName (letter case aside).
 std::string SnapshotCarList(const QueryResult& cars);
 
+// The first line of gearloft.tables.sql says when it was written: this prefix, then the time as
+// "YYYY-MM-DD HH:MM:SS UTC" (`filetime`: 100-ns units since 1601-01-01 UTC).
+constexpr const char* kSnapshotWritten = "-- gearloft snapshot written ";
+std::string SnapshotWrittenLine(uint64_t filetime);
+
 struct SnapshotOutcome {
   size_t tables = 0;                 // tables that answered and are in the file
   size_t rows = 0;                   // their rows

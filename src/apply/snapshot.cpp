@@ -2,6 +2,7 @@
 // written beside the scripts as SQL (gearloft.tables.sql) and as a list of cars (gearloft.cars.txt), so a
 // player can find a car's name and check a script against the game's real data. Reads only.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -89,7 +90,34 @@ bool WriteWhole(const std::string& path, const std::string& text) {
   return true;
 }
 
+// "YYYY-MM-DD HH:MM:SS UTC" of a time in 100-ns units since 1601-01-01 UTC.
+std::string UtcStamp(uint64_t filetime) {
+  const int64_t seconds = static_cast<int64_t>(filetime / 10000000u) - 11644473600;  // from 1970
+  const int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
+  const int64_t in_day = seconds - days * 86400;
+  // Days to a civil date, proleptic Gregorian, valid for any day since 1970.
+  const int64_t z = days + 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  char text[160];  // room for any 64-bit field, which the compiler cannot rule out
+  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld UTC",
+                static_cast<long long>(year), static_cast<long long>(month), static_cast<long long>(day),
+                static_cast<long long>(in_day / 3600), static_cast<long long>(in_day / 60 % 60),
+                static_cast<long long>(in_day % 60));
+  return text;
+}
+
 }  // namespace
+
+std::string SnapshotWrittenLine(uint64_t filetime) {
+  return std::string(kSnapshotWritten) + UtcStamp(filetime);
+}
 
 std::string SnapshotTableSql(const std::string& table, const QueryResult& result) {
   const std::string name = QuotedName(table);
@@ -126,9 +154,11 @@ std::string SnapshotCarList(const QueryResult& cars) {
 SnapshotOutcome WriteSnapshot(const std::string& folder, const QueryFn& query) {
   SnapshotOutcome outcome;
   std::string sql =
-      "-- gearloft.tables.sql: the game's own tables, as gearloft read them before changing anything.\n"
-      "-- Written anew at every game start; editing it changes nothing in the game. To check scripts\n"
-      "-- against it: sqlite3 my-game.db < gearloft.tables.sql, then gearloft-check --db my-game.db.\n"
+      SnapshotWrittenLine(platform::SystemTimeNow()) +
+      "\n"
+      "-- The game's own tables, as gearloft read them before changing anything. Written anew at\n"
+      "-- every game start; editing it changes nothing in the game. gearloft-check reads it when it\n"
+      "-- checks scripts in this folder (or with --db gearloft.tables.sql); sqlite3 loads it too.\n"
       "BEGIN;\n";
   QueryResult cars;
   for (const SnapshotTable& table : kSnapshotTables) {

@@ -45,6 +45,17 @@ inline std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// The report's lines after its first, which names the data the scripts were checked against.
+inline std::vector<std::string> ReportLines(const std::string& text) {
+  std::vector<std::string> lines = Lines(text);
+  if (!lines.empty() && lines[0].rfind("checking against ", 0) == 0) lines.erase(lines.begin());
+  return lines;
+}
+
+// That first line when no --db is given and no snapshot lies beside the scripts.
+constexpr const char* kSampleDataLine =
+    "checking against the bundled sample database (not your game's cars)\n";
+
 inline std::string ExamplesFolder() {
   return std::string(GEARLOFT_SOURCE_DIR) + "/examples/tunebay";
 }

@@ -7,11 +7,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <set>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
+#include "apply/apply.h"
 #include "check_support.h"
 #include "compiler/compiler.h"
 #include "devhost/devhost.h"
@@ -55,7 +57,7 @@ TEST(CheckExamplesTest, EveryExampleCompilesInTheWorkersOrder) {
   EXPECT_EQ(run.err, "");
   const ScriptListing listing = ListScriptsIn(ExamplesFolder());
   ASSERT_GE(listing.size(), 2u);
-  const std::vector<std::string> lines = Lines(run.out);
+  const std::vector<std::string> lines = ReportLines(run.out);
   ASSERT_EQ(lines.size(), listing.size() + 1) << run.out;
   for (size_t i = 0; i < listing.size(); ++i) {
     // A folder's files are shown under the folder joined with the system's separator.
@@ -71,7 +73,7 @@ TEST(CheckExamplesTest, ExampleLinesNameTheirCarsAndStatementCounts) {
   const ToolRun run = RunTool({folder + "/kestrel_gt.ini", folder + "/car_0003.ini"});
   ASSERT_EQ(run.status, 0) << run.out << run.err;
   // Files named one by one keep the order they were given in.
-  const std::vector<std::string> lines = Lines(run.out);
+  const std::vector<std::string> lines = ReportLines(run.out);
   ASSERT_EQ(lines.size(), 3u) << run.out;
   // Two front rims, one rear rim, two rear track spacings.
   EXPECT_EQ(lines[0], folder + "/kestrel_gt.ini: ok: Kestrel_GT, 5 statement(s)");
@@ -86,7 +88,8 @@ TEST(CheckExamplesTest, FileWithoutSectionsIsOkWithNoCar) {
   const std::string path = scratch.Write("empty.ini", "; nothing yet\n");
   const ToolRun run = RunTool({path});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, path + ": ok: no car, 0 statement(s)\nchecked 1 file(s): 1 compiled, 0 failed\n");
+  EXPECT_EQ(run.out, kSampleDataLine + path +
+                         ": ok: no car, 0 statement(s)\nchecked 1 file(s): 1 compiled, 0 failed\n");
 }
 
 // ---- Mistakes and their lines -----------------------------------------------------------------------
@@ -107,24 +110,25 @@ TEST(CheckLinesTest, ThreeMistakesReportTheFirstWithItsLine) {
   ToolRun run = RunTool({path});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out,
-            path + ":5: [Kestrel_GT]: unknown key rim_sise_rear\nchecked 1 file(s): 0 compiled, 1 failed\n");
+            kSampleDataLine + path +
+                ":5: [Kestrel_GT]: unknown key rim_sise_rear\nchecked 1 file(s): 0 compiled, 1 failed\n");
 
   // With each mistake mended the next one shows, each at its own line.
   script.replace(script.find("rim_sise_rear"), 13, "rim_sizes_rear");
   path = scratch.Write("three.ini", script);
   run = RunTool({path});
-  EXPECT_EQ(Lines(run.out)[0], path + ":6: [No_Such_Car]: no such car in Data_Car");
+  EXPECT_EQ(ReportLines(run.out)[0], path + ":6: [No_Such_Car]: no such car in Data_Car");
   script.replace(script.find("No_Such_Car"), 11, "Orca_Coupe");
   path = scratch.Write("three.ini", script);
   run = RunTool({path});
-  EXPECT_EQ(Lines(run.out)[0], path + ":9: [Pica_Sport]: hood_options is not a number list");
+  EXPECT_EQ(ReportLines(run.out)[0], path + ":9: [Pica_Sport]: hood_options is not a number list");
 }
 
 TEST(CheckLinesTest, BytesThatAreNotTextAreShownAsEscapes) {
   ScratchFolder scratch;
   const std::string path = scratch.Write("nul.ini", std::string("[Kestrel\0_GT]\n", 14));
   const ToolRun run = RunTool({path});
-  EXPECT_EQ(Lines(run.out)[0], path + ":1: [Kestrel\\x00_GT]: bad car name");
+  EXPECT_EQ(ReportLines(run.out)[0], path + ":1: [Kestrel\\x00_GT]: bad car name");
   const Json json = Json::parse(RunTool({"--json", path}).out);
   EXPECT_EQ(json["files"][0]["error"], "[Kestrel\\x00_GT]: bad car name");
 }
@@ -134,7 +138,7 @@ TEST(CheckLinesTest, Utf16FileSaysHowToSaveIt) {
   const std::string path = scratch.Write("wide.ini", std::string("\xFF\xFE[\0"
                                                                  "7\0]\0",
                                                                  8));
-  EXPECT_EQ(Lines(RunTool({path}).out)[0], path + ": file is saved as UTF-16 - save it as UTF-8");
+  EXPECT_EQ(ReportLines(RunTool({path}).out)[0], path + ": file is saved as UTF-16 - save it as UTF-8");
 }
 
 TEST(CheckLinesTest, ErrorInTheSecondSectionPointsAtItsHeader) {
@@ -147,7 +151,7 @@ TEST(CheckLinesTest, ErrorInTheSecondSectionPointsAtItsHeader) {
                                          "rim_sizes = 17\n");               // 5
   const ToolRun run = RunTool({path});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(Lines(run.out)[0], path + ":4: [999]: no such car in Data_Car");
+  EXPECT_EQ(ReportLines(run.out)[0], path + ":4: [999]: no such car in Data_Car");
 }
 
 TEST(CheckLinesTest, OfTwoSectionsWithOneNameTheFailingOneIsPointedAt) {
@@ -160,7 +164,7 @@ TEST(CheckLinesTest, OfTwoSectionsWithOneNameTheFailingOneIsPointedAt) {
                                    "rim_sizes_front = 19\n"        // 4
                                    "rim_front_stock = 18, 19\n");  // 5
   ToolRun run = RunTool({path});
-  EXPECT_EQ(Lines(run.out)[0], path + ":5: [Kestrel_GT]: rim_front_stock takes one number");
+  EXPECT_EQ(ReportLines(run.out)[0], path + ":5: [Kestrel_GT]: rim_front_stock takes one number");
 
   // A message about no key points at the header of the section that failed, not at the first of the name.
   path = scratch.Write("twice.ini",
@@ -169,7 +173,7 @@ TEST(CheckLinesTest, OfTwoSectionsWithOneNameTheFailingOneIsPointedAt) {
                        "[11]\n"                  // 3
                        "hood_options = 2\n");    // 4
   run = RunTool({path});
-  EXPECT_EQ(Lines(run.out)[0], path + ":3: [11]: List_UpgradeCarBodyHood already has a row 11001");
+  EXPECT_EQ(ReportLines(run.out)[0], path + ":3: [11]: List_UpgradeCarBodyHood already has a row 11001");
 }
 
 TEST(CheckLinesTest, ParserErrorIsShownAtItsLineOnce) {
@@ -177,7 +181,7 @@ TEST(CheckLinesTest, ParserErrorIsShownAtItsLineOnce) {
   std::string path = scratch.Write("parse.ini", "[7]\nrim_sizes = 18\n[car\n");
   ToolRun run = RunTool({path});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(Lines(run.out)[0], path + ":3: bad section header");
+  EXPECT_EQ(ReportLines(run.out)[0], path + ":3: bad section header");
   path = scratch.Write("parse.ini", "; first\n\n\n\n\n\n\n\n\n\nrim_sizes = 17\n");
   run = RunTool({"--json", path});
   const Json file = Json::parse(run.out)["files"][0];
@@ -190,7 +194,7 @@ TEST(CheckLinesTest, EmptyKeyPointsAtItsLine) {
   const std::string path = scratch.Write("empty.ini", "[7]\nrim_sizes = 18\n = 5\nrim_sise = 19\n");
   const ToolRun run = RunTool({path});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(Lines(run.out)[0], path + ":3: [7]: empty key before '=' or ':'");
+  EXPECT_EQ(ReportLines(run.out)[0], path + ":3: [7]: empty key before '=' or ':'");
 }
 
 TEST(CheckLinesTest, ListErrorPointsAtTheKeyThatHeldTheBadValue) {
@@ -198,11 +202,11 @@ TEST(CheckLinesTest, ListErrorPointsAtTheKeyThatHeldTheBadValue) {
   // The message names the plain key, but the rear axle's own key held the bad list.
   std::string path = scratch.Write("axle.ini", "[7]\nrim_sizes = 18\nrim_sizes_rear = 19, x\n");
   ToolRun run = RunTool({path});
-  EXPECT_EQ(Lines(run.out)[0], path + ":3: [7]: rim_sizes is not a number list");
+  EXPECT_EQ(ReportLines(run.out)[0], path + ":3: [7]: rim_sizes is not a number list");
   // Here the front has its own good list and the rear falls back to the bad plain one.
   path = scratch.Write("axle.ini", "[7]\nrim_sizes = x\nrim_sizes_front = 18\n");
   run = RunTool({path});
-  EXPECT_EQ(Lines(run.out)[0], path + ":2: [7]: rim_sizes is not a number list");
+  EXPECT_EQ(ReportLines(run.out)[0], path + ":2: [7]: rim_sizes is not a number list");
 }
 
 TEST(CheckLinesTest, RepeatedKeyPointsAtTheValueKept) {
@@ -210,7 +214,7 @@ TEST(CheckLinesTest, RepeatedKeyPointsAtTheValueKept) {
   const std::string path =
       scratch.Write("repeat.ini", "[Kestrel_GT]\r\nride_drop_front = 0.01\r\nRIDE_DROP_FRONT = 0.05\r\n");
   const ToolRun run = RunTool({path});
-  EXPECT_EQ(Lines(run.out)[0],
+  EXPECT_EQ(ReportLines(run.out)[0],
             path +
                 ":3: [Kestrel_GT]: ride_drop_front 0.050 puts the travel floor at -0.020 m "
                 "(min 0.000) - max drop 0.030");
@@ -247,7 +251,7 @@ TEST(CheckApplyTest, ShowsEveryChangedRowAndACleanUndo) {
   ASSERT_NE(physics, "");
   EXPECT_EQ(
       run.out,
-      path +
+      kSampleDataLine + path +
           ": ok: Kestrel_GT, Pica_Sport, 4 statement(s)\n"
           // Two inserts share one batch; the ride drop and the whitewall go alone.
           "apply: 4 statement(s) in 3 batch(es), all read back\n"
@@ -365,7 +369,7 @@ TEST(CheckApplyTest, ReadBackMissShowsApplyPlansLogLine) {
   const std::string path = scratch.Write("rims.ini", "[Kestrel_GT]\nrim_sizes_front = 18\n");
   const ToolRun run = RunTool({"--db", db, "--apply", path});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, path +
+  EXPECT_EQ(run.out, "checking against " + db + "\n" + path +
                          ": ok: Kestrel_GT, 1 statement(s)\n"
                          "apply: 1 statement(s) in 1 batch(es), ERROR read-back miss: SELECT COUNT(*) FROM "
                          "List_UpgradeRimSizeFront WHERE Id IN (7004) -> 0.000000, want 1 (ok=1 rows=1)\n"
@@ -380,7 +384,7 @@ TEST(CheckApplyTest, StockValueWithMoreDigitsThanItsStatementReadsBack) {
   const std::string path = scratch.Write("track.ini", "[Kestrel_GT]\ntrack_front_stock = 123456.1234567\n");
   const ToolRun run = RunTool({"--apply", path});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, path +
+  EXPECT_EQ(run.out, kSampleDataLine + path +
                          ": ok: Kestrel_GT, 1 statement(s)\n"
                          "apply: 1 statement(s) in 1 batch(es), all read back\n"
                          "List_UpgradeCarBodyTrackSpacingFront:\n"
@@ -400,12 +404,13 @@ TEST(CheckApplyTest, SummaryCountsAFailedApplyWithTheFailedFiles) {
   const std::string bad = scratch.Write("bad.ini", "[Kestrel_GT]\nrim_levels = x\n");
   const ToolRun run = RunTool({"--db", db, "--apply", rims, bad});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(Lines(run.out).back(), "checked 2 file(s): 1 compiled, 2 failed (the apply among them)");
+  EXPECT_EQ(ReportLines(run.out).back(), "checked 2 file(s): 1 compiled, 2 failed (the apply among them)");
   const Json report = Json::parse(RunTool({"--db", db, "--apply", "--json", rims, bad}).out);
   EXPECT_EQ(report["summary"], Json::parse(R"({"files": 2, "compiled": 1, "failed": 2, "apply_failed": true,
                                                "status": 1})"));
   // Without --apply only the file counts.
-  EXPECT_EQ(Lines(RunTool({"--db", db, rims, bad}).out).back(), "checked 2 file(s): 1 compiled, 1 failed");
+  EXPECT_EQ(ReportLines(RunTool({"--db", db, rims, bad}).out).back(),
+            "checked 2 file(s): 1 compiled, 1 failed");
 }
 
 TEST(CheckApplyTest, UndoThatLeavesADifferenceIsAnError) {
@@ -421,7 +426,7 @@ TEST(CheckApplyTest, UndoThatLeavesADifferenceIsAnError) {
   const ToolRun run = RunTool({"--db", db, "--apply", path});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out,
-            path +
+            "checking against " + db + "\n" + path +
                 ": ok: Kestrel_GT, 1 statement(s)\n"
                 "apply: 1 statement(s) in 1 batch(es), all read back\n"
                 "Data_Car:\n"
@@ -478,6 +483,97 @@ TEST(CheckApplyTest, BonnetPastItsCarsBlockFailsItsFileAndTheNextCarsOwnLands) {
       << run.out;
 }
 
+// ---- The game's snapshot as the data ----------------------------------------------------------------
+
+// The rows of `sql` on a SQLite file, as the game's bridge copies them.
+QueryResult QueryFile(const std::string& path, const std::string& sql) {
+  QueryResult result;
+  sqlite3* db = nullptr;
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+      sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK) {
+    result.ok = true;
+    for (int c = 0; c < sqlite3_column_count(statement); ++c)
+      result.columns.push_back(sqlite3_column_name(statement, c));
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+      std::vector<QueryCell> row(result.columns.size());
+      for (int c = 0; c < sqlite3_column_count(statement); ++c) {
+        QueryCell& cell = row[static_cast<size_t>(c)];
+        switch (sqlite3_column_type(statement, c)) {
+          case SQLITE_INTEGER:
+            cell.kind = QueryCell::Kind::kInteger;
+            cell.integer = sqlite3_column_int64(statement, c);
+            break;
+          case SQLITE_FLOAT:
+            cell.kind = QueryCell::Kind::kReal;
+            cell.real = sqlite3_column_double(statement, c);
+            break;
+          case SQLITE_TEXT:
+            cell.kind = QueryCell::Kind::kText;
+            cell.text = reinterpret_cast<const char*>(sqlite3_column_text(statement, c));
+            break;
+          default:
+            break;
+        }
+      }
+      result.rows.push_back(row);
+    }
+  }
+  sqlite3_finalize(statement);
+  sqlite3_close(db);
+  return result;
+}
+
+// A game whose car 7 is called Kestrel_Old, as the worker's snapshot of it in `folder`.
+void WriteGameSnapshot(const ScratchFolder& scratch, const std::string& folder) {
+  const std::string db = WriteFixtureFile(scratch, "game.db");
+  ASSERT_TRUE(ExecOnFile(db, "UPDATE Data_Car SET MediaName = 'Kestrel_Old' WHERE Id = 7"));
+  std::filesystem::create_directories(std::filesystem::u8path(folder));
+  const SnapshotOutcome outcome =
+      WriteSnapshot(folder, [&db](const std::string& sql) { return QueryFile(db, sql); });
+  ASSERT_TRUE(outcome.written);
+}
+
+TEST(CheckSnapshotTest, SnapshotBesideTheScriptsIsTheDataChecked) {
+  ScratchFolder scratch;
+  ASSERT_NO_FATAL_FAILURE(WriteGameSnapshot(scratch, scratch.Folder()));
+  const std::string path = scratch.Write("old.ini", "[Kestrel_Old]\nrim_sizes_front = 18\n");
+  const std::string snapshot = scratch.Folder() + platform::PathSeparator() + "gearloft.tables.sql";
+  for (const std::string& given : {scratch.Folder(), path}) {
+    const ToolRun run = RunTool({given});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    const std::vector<std::string> lines = Lines(run.out);
+    ASSERT_GE(lines.size(), 2u) << run.out;
+    const std::string head = "checking against your game's tables in " + snapshot + ", written ";
+    ASSERT_EQ(lines[0].rfind(head, 0), 0u) << lines[0];
+    EXPECT_TRUE(
+        std::regex_match(lines[0].substr(head.size()),
+                         std::regex("20[0-9]{2}-[01][0-9]-[0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9] UTC")))
+        << lines[0];
+    EXPECT_EQ(lines[1], path + ": ok: Kestrel_Old, 1 statement(s)");
+  }
+  const Json report = Json::parse(RunTool({"--json", scratch.Folder()}).out);
+  EXPECT_EQ(report["database"], snapshot);
+  EXPECT_EQ(report["data"]["kind"], "snapshot");
+  EXPECT_TRUE(report["data"]["written"].is_string());
+  // --db takes a snapshot too, from anywhere; the sample does not know the game's name for car 7.
+  EXPECT_EQ(RunTool({"--db", snapshot, path}).status, 0);
+  std::filesystem::create_directories(std::filesystem::u8path(scratch.Path("sub")));
+  const std::string elsewhere = scratch.Write("sub/old.ini", "[Kestrel_Old]\nrim_sizes_front = 18\n");
+  const ToolRun sample = RunTool({elsewhere});
+  EXPECT_EQ(sample.status, 1);
+  EXPECT_EQ(Lines(sample.out)[0] + "\n", kSampleDataLine);
+}
+
+TEST(CheckSnapshotTest, SnapshotThatIsNotSqlIsRefused) {
+  ScratchFolder scratch;
+  const std::string snapshot = scratch.Write("gearloft.tables.sql", "CREATE TABLE broken (;\n");
+  const std::string path = scratch.Write("a.ini", "[7]\n");
+  const ToolRun run = RunTool({path});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("gearloft-check: cannot read " + snapshot + ": "), std::string::npos) << run.err;
+}
+
 TEST(CheckApplyTest, DatabaseFileIsReadAndNeverWritten) {
   ScratchFolder scratch;
   const std::string db = WriteFixtureFile(scratch, "game.db");
@@ -486,12 +582,12 @@ TEST(CheckApplyTest, DatabaseFileIsReadAndNeverWritten) {
 
   std::string path = scratch.Write("old.ini", "[Kestrel_GT]\nrim_sizes_front = 18\n");
   ToolRun run = RunTool({"--db", db, path});
-  EXPECT_EQ(Lines(run.out)[0], path + ":1: [Kestrel_GT]: no such car in Data_Car");
+  EXPECT_EQ(ReportLines(run.out)[0], path + ":1: [Kestrel_GT]: no such car in Data_Car");
 
   path = scratch.Write("old.ini", "[Kestrel_Old]\nrim_sizes_front = 18\n");
   run = RunTool({"--db", db, "--apply", path});
   EXPECT_EQ(run.status, 0) << run.out << run.err;
-  EXPECT_EQ(Lines(run.out)[0], path + ": ok: Kestrel_Old, 1 statement(s)");
+  EXPECT_EQ(ReportLines(run.out)[0], path + ": ok: Kestrel_Old, 1 statement(s)");
   EXPECT_EQ(ReadWhole(db), before);
 }
 
@@ -600,7 +696,16 @@ std::string RenderTables(const Json& tables, const std::string& indent) {
 
 // The text report as the JSON report's facts spell it.
 std::string RenderText(const Json& report) {
+  const Json& data = report["data"];
   std::string text;
+  if (data["kind"] == "sample") {
+    text = kSampleDataLine;
+  } else if (data["kind"] == "database") {
+    text = "checking against " + report["database"].get<std::string>() + "\n";
+  } else {
+    text = "checking against your game's tables in " + report["database"].get<std::string>() +
+           (data["written"].is_null() ? "" : ", written " + data["written"].get<std::string>()) + "\n";
+  }
   for (const auto& file : report["files"]) {
     const std::string path = file["path"];
     if (file["ok"].get<bool>()) {
@@ -691,7 +796,7 @@ TEST(CheckJsonTest, CellSetAgainIsAWarningThatKeepsTheStatus) {
       "b.ini: [0007]: rim_front_stock sets List_UpgradeRimSizeFront FrontWheelDiameter of Id 7000 again "
       "(first "
       "set by a.ini: [7]: rim_stock) - the later value wins";
-  EXPECT_EQ(run.out, folder + "a.ini: ok: Kestrel_GT, 2 statement(s)\n" + folder +
+  EXPECT_EQ(run.out, kSampleDataLine + folder + "a.ini: ok: Kestrel_GT, 2 statement(s)\n" + folder +
                          "b.ini: ok: Kestrel_GT, 1 statement(s)\n"
                          "WARNING " +
                          warning +

@@ -13,6 +13,9 @@
 #include <thread>
 #include <vector>
 
+#if defined(GEARLOFT_TEST_HAVE_CHECK)
+#include "check/check.h"
+#endif
 #include "e2e/game_folder.h"
 #include "e2e/table_dump.h"
 
@@ -364,6 +367,7 @@ TEST(ApplyRunTest, SnapshotHoldsTheTablesAsTheGameBeganThem) {
   TableDump pristine;
   ASSERT_TRUE(CreateDatabase(game, &pristine));
   game.WriteScript("kestrel.ini", "[Kestrel_GT]\r\nrim_front_stock = 18\r\nrim_sizes_rear = 19\r\n");
+  game.WriteScript("nobody.ini", "[No_Such_Car]\r\nrim_stock = 18\r\n");
   game.Start({});
   const int applied = game.WaitFor("applied ", 0, kFirstApplySeconds);
   ASSERT_GE(applied, 0) << game.Output();
@@ -390,6 +394,22 @@ TEST(ApplyRunTest, SnapshotHoldsTheTablesAsTheGameBeganThem) {
     EXPECT_EQ(loaded.Rows("SELECT * FROM \"" + table + "\" ORDER BY rowid"), want) << table;
     rows += want.size();
   }
+#if defined(GEARLOFT_TEST_HAVE_CHECK)
+  // The checker, given the folder alone, checks against that snapshot and says what the game said.
+  std::ostringstream out;
+  std::ostringstream err;
+  const std::string folder = game.ScriptsFolder().string();
+  EXPECT_EQ(check::RunCheck({folder}, out, err), 1) << out.str() << err.str();
+  const std::string prefix = folder + "/";
+  EXPECT_EQ(out.str(), "checking against your game's tables in " + prefix + "gearloft.tables.sql, written " +
+                           out.str().substr(out.str().find(", written ") + 10, 23) + "\n" + prefix +
+                           "kestrel.ini: ok: Kestrel_GT, 2 statement(s)\n" + prefix +
+                           "nobody.ini:1: [No_Such_Car]: no such car in Data_Car\n"
+                           "checked 2 file(s): 1 compiled, 1 failed\n");
+  EXPECT_GE(Find(messages, "loaded kestrel.ini: Kestrel_GT, 2 statement(s)"), 0) << Lines(messages);
+  EXPECT_GE(Find(messages, "ERROR nobody.ini: [No_Such_Car]: no such car in Data_Car - file skipped"), 0)
+      << Lines(messages);
+#endif
   EXPECT_EQ(messages[static_cast<size_t>(snapshot)].rfind(
                 "snapshot: 13 table(s), " + std::to_string(rows) + " row(s) in gearloft.tables.sql (", 0),
             0u)

@@ -108,6 +108,28 @@ bool CollectScripts(const std::vector<std::string>& paths, std::vector<ScriptFil
   return true;
 }
 
+// The snapshot the worker writes into the folder of `path` (a folder, or a script's file), when there is
+// one; empty otherwise.
+std::string SnapshotBeside(const std::string& path) {
+  std::error_code ignored;
+  const std::filesystem::path native = std::filesystem::u8path(path);
+  const std::string snapshot = std::filesystem::is_directory(native, ignored)
+                                   ? JoinPath(path, "gearloft.tables.sql")
+                                   : (native.parent_path() / "gearloft.tables.sql").u8string();
+  return std::filesystem::is_regular_file(std::filesystem::u8path(snapshot), ignored) ? snapshot
+                                                                                      : std::string();
+}
+
+// "YYYY-MM-DD HH:MM:SS UTC" from the snapshot's first line; empty when it has none.
+std::string SnapshotWritten(const std::string& path) {
+  std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
+  std::string line;
+  std::getline(in, line);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  const std::string prefix = kSnapshotWritten;
+  return line.compare(0, prefix.size(), prefix) == 0 ? line.substr(prefix.size()) : std::string();
+}
+
 // ---- The game's database object over the copy ------------------------------------------------------------
 
 // Finds the database object the way the worker does: the call-site scan of this program (which carries
@@ -347,8 +369,11 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
     return kExitUsage;
   }
 
-  const std::string shown_db = options.db.empty() ? std::string("the bundled fixture") : options.db;
-  sqlite3* copy = OpenGameCopy(options.db, &problem);
+  // Without --db, the game's own tables when the worker left a snapshot beside the scripts.
+  std::string data = options.db;
+  if (data.empty()) data = SnapshotBeside(options.paths.front());
+  const std::string shown_db = data.empty() ? std::string("the bundled fixture") : data;
+  sqlite3* copy = OpenGameCopy(data, &problem);
   if (copy == nullptr) {
     err << "gearloft-check: " << problem << "\n";
     return kExitUsage;
@@ -367,7 +392,9 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
   }
 
   CheckReport report;
-  report.database = options.db;
+  report.database = data;
+  report.snapshot = IsSnapshotFile(data);
+  if (report.snapshot) report.written = SnapshotWritten(data);
   report.with_plan = options.plan;
   const Plan plan = CompileFiles(files, &report.files);
   if (options.apply && !ApplyAndUndo(plan, copy, &report.apply, &problem)) {

@@ -5,7 +5,10 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
+#include <sstream>
 
 #include "devhost/fixture.h"
 
@@ -104,6 +107,13 @@ QueryCell ReadCell(sqlite3_stmt* statement, int column) {
 
 }  // namespace
 
+bool IsSnapshotFile(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string suffix = path.substr(path.size() - 4);
+  for (char& c : suffix) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  return suffix == ".sql";
+}
+
 sqlite3* OpenGameCopy(const std::string& path, std::string* error) {
   sqlite3* copy = nullptr;
   if (sqlite3_open_v2(":memory:", &copy, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
@@ -113,6 +123,20 @@ sqlite3* OpenGameCopy(const std::string& path, std::string* error) {
   }
   if (path.empty()) {
     if (!devhost::CreateFixture(copy, devhost::FixtureOptions{}, error)) {
+      sqlite3_close(copy);
+      return nullptr;
+    }
+    return copy;
+  }
+  if (IsSnapshotFile(path)) {
+    // The worker's snapshot: SQL text that builds the tables, run into the copy.
+    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    char* message = nullptr;
+    if (!in || sqlite3_exec(copy, text.str().c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+      *error = "cannot read " + path + (message != nullptr ? std::string(": ") + message : std::string());
+      sqlite3_free(message);
       sqlite3_close(copy);
       return nullptr;
     }

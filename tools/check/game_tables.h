@@ -20,8 +20,11 @@ struct GameTable {
 };
 const std::vector<GameTable>& GameTables();
 
-// A private in-memory database: a copy of the SQLite file `path`, or the bundled fixture when `path` is
-// empty. Null and `error` when the file cannot be opened or read as a database.
+// A path ending in ".sql" (any letter case): the worker's snapshot, SQL text rather than a database.
+bool IsSnapshotFile(const std::string& path);
+
+// A private in-memory database: a copy of the SQLite file `path`, the tables a snapshot `path` builds,
+// or the bundled fixture when `path` is empty. Null and `error` when the file cannot be opened or read.
 sqlite3* OpenGameCopy(const std::string& path, std::string* error);
 
 // Empty when `db` holds every game table with its columns; otherwise what is missing, e.g.

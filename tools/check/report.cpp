@@ -140,8 +140,15 @@ std::string CellText(const QueryCell& cell) {
   return "NULL";
 }
 
+std::string DataLine(const CheckReport& report) {
+  if (report.database.empty()) return "checking against the bundled sample database (not your game's cars)";
+  if (!report.snapshot) return "checking against " + PrintableText(report.database);
+  return "checking against your game's tables in " + PrintableText(report.database) +
+         (report.written.empty() ? std::string() : ", written " + PrintableText(report.written));
+}
+
 std::string TextReport(const CheckReport& report) {
-  std::string text;
+  std::string text = DataLine(report) + "\n";
   for (const FileReport& file : report.files) {
     if (file.ok) {
       std::string cars;
@@ -207,6 +214,10 @@ std::string JsonReport(const CheckReport& report) {
     files.push_back(entry);
   }
   Json document{{"database", report.database.empty() ? Json(nullptr) : Json(report.database)},
+                {"data", Json{{"kind", report.database.empty() ? "sample"
+                                       : report.snapshot       ? "snapshot"
+                                                               : "database"},
+                              {"written", report.written.empty() ? Json(nullptr) : Json(report.written)}}},
                 {"files", files}};
   const ApplyReport& apply = report.apply;
   if (apply.ran) {

@@ -35,7 +35,9 @@ struct ApplyReport {
 };
 
 struct CheckReport {
-  std::string database;  // the --db file; empty for the bundled fixture
+  std::string database;   // the --db file or the snapshot beside the scripts; empty for the bundled fixture
+  bool snapshot = false;  // `database` is the worker's snapshot of a game's tables
+  std::string written;    // when that snapshot was written, as its first line says; empty when unknown
   bool with_plan = false;
   std::vector<FileReport> files;
   ApplyReport apply;
@@ -44,6 +46,9 @@ struct CheckReport {
 // 0 when every file compiled (and, with --apply, the plan applied, read back and came off cleanly);
 // 1 otherwise.
 int ReportStatus(const CheckReport& report);
+
+// The report's first line: which data the scripts were checked against.
+std::string DataLine(const CheckReport& report);
 
 // A cell as the report shows it: NULL, an integer in decimal, a real number as the shortest text that
 // reads back as the same double (with ".0" when it would look like an integer), text in single quotes.
