@@ -158,7 +158,7 @@ SnapshotOutcome WriteSnapshot(const std::string& folder, const QueryFn& query) {
       "\n"
       "-- The game's own tables, as gearloft read them before changing anything. Written anew at\n"
       "-- every game start; editing it changes nothing in the game. gearloft-check reads it when it\n"
-      "-- checks scripts in this folder (or with --db gearloft.tables.sql); sqlite3 loads it too.\n"
+      "-- checks scripts in this folder (or with --db gearloft.tables.sql); sqlite3 loads it as well.\n"
       "BEGIN;\n";
   QueryResult cars;
   for (const SnapshotTable& table : kSnapshotTables) {
