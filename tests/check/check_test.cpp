@@ -574,6 +574,66 @@ TEST(CheckSnapshotTest, SnapshotThatIsNotSqlIsRefused) {
   EXPECT_NE(run.err.find("gearloft-check: cannot read " + snapshot + ": "), std::string::npos) << run.err;
 }
 
+// ---- The car finder ----------------------------------------------------------------------------------
+
+TEST(CheckCarsTest, CarsAreFoundByPartOfTheirNameInAnyCaseOrByTheirId) {
+  const ToolRun kestrel = RunTool({"--cars", "KESTREL"});
+  EXPECT_EQ(kestrel.status, 0) << kestrel.err;
+  EXPECT_EQ(kestrel.out, std::string(kSampleDataLine) + "7  Kestrel_GT\n");
+  // An Id matches whole; "1" is in many names and many Ids but is the Id of one car only.
+  const std::vector<std::string> ones = ReportLines(RunTool({"--cars", "12"}).out);
+  EXPECT_NE(std::find(ones.begin(), ones.end(), "12  Lumen_Roadster_12"), ones.end());
+  // A LIKE wildcard in the text is a plain character: no MediaName holds "%".
+  EXPECT_EQ(RunTool({"--cars", "%"}).out, kSampleDataLine);
+  // Every car, sorted by name whatever its case.
+  const std::vector<std::string> all = ReportLines(RunTool({"--cars"}).out);
+  EXPECT_EQ(all.size(), std::stoul(FixtureScalar("SELECT COUNT(*) FROM Data_Car")));
+  std::vector<std::string> names;
+  for (const std::string& line : all) names.push_back(line.substr(line.find("  ") + 2));
+  EXPECT_TRUE(std::is_sorted(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    return CompareNamesNoCase(a, b) < 0;
+  }));
+}
+
+TEST(CheckCarsTest, CarShowsItsRowsByKeyFamilyWithTheNextFreeLevel) {
+  const ToolRun run = RunTool({"--car", "kestrel_gt"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<std::string> lines = ReportLines(run.out);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0], "car 7  Kestrel_GT (CarBodyId 7000)");
+  const std::string next_rim =
+      FixtureScalar("SELECT MAX(Level) + 1 FROM List_UpgradeRimSizeFront WHERE Ordinal = 7");
+  EXPECT_NE(
+      std::find(lines.begin(), lines.end(), "  List_UpgradeRimSizeFront (next free Level " + next_rim + "):"),
+      lines.end())
+      << run.out;
+  const std::string next_hood = FixtureScalar(
+      "SELECT COALESCE(MAX(Sequence), 0) + 1 FROM List_UpgradeCarBodyHood WHERE CarBodyID = 7000");
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "  List_UpgradeCarBodyHood (next free Sequence " + next_hood + "):"),
+            lines.end())
+      << run.out;
+  for (const char* family : {"rims (rim_sizes, rim_stock, rim_levels):", "bonnets (hood_options):",
+                             "springs and dampers (ride_drop_front, ride_drop_rear):"}) {
+    EXPECT_NE(std::find(lines.begin(), lines.end(), family), lines.end()) << family;
+  }
+  // The stock front rim row, as a script's rim_front_stock would find it, and the heights a ride drop moves.
+  EXPECT_NE(run.out.find("    Id=7000, Ordinal=7, Level=0, IsStock=1, FrontWheelDiameter=17,"),
+            std::string::npos)
+      << run.out;
+  const std::string physics =
+      FixtureScalar("SELECT FrontSpringDamperPhysicsID FROM List_UpgradeSpringDamper WHERE Ordinal = 7");
+  EXPECT_NE(run.out.find("  List_SpringDamperPhysics:\n    SpringDamperPhysicsID=" + physics + ", "),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(RunTool({"--car", "7"}).out, run.out);
+
+  const ToolRun missing = RunTool({"--car", "Nobody"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "gearloft-check: no such car in Data_Car: Nobody\n");
+  EXPECT_EQ(RunTool({"--car", "x' OR '1"}).status, 1);
+}
+
 TEST(CheckApplyTest, DatabaseFileIsReadAndNeverWritten) {
   ScratchFolder scratch;
   const std::string db = WriteFixtureFile(scratch, "game.db");

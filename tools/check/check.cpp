@@ -17,6 +17,7 @@
 #include <CLI/CLI.hpp>
 
 #include "apply/apply.h"
+#include "check/cars.h"
 #include "check/game_tables.h"
 #include "check/report.h"
 #include "compiler/compiler.h"
@@ -35,6 +36,9 @@ struct Options {
   bool plan = false;
   bool apply = false;
   bool json = false;
+  bool list_cars = false;  // --cars: list cars instead of checking scripts
+  std::string cars_text;   // what --cars looks for ("" = every car)
+  std::string car;         // --car: show one car instead of checking scripts
   std::vector<std::string> paths;
 };
 
@@ -63,9 +67,22 @@ int ParseOptions(const std::vector<std::string>& args, Options* options, std::os
                "apply the plan to an in-memory copy of the database, show every changed row, and prove "
                "that the undo list restores the original");
   app.add_flag("--json", options->json, "print one JSON document instead of lines");
-  app.add_option("PATH", options->paths, "a car script, or a folder whose *.ini scripts are checked")
-      ->required()
-      ->type_name("PATH");
+  CLI::Option* cars =
+      app.add_option("--cars", options->cars_text,
+                     "list the cars whose MediaName contains TEXT (any letter case) or whose Id "
+                     "is TEXT, as 'Id  MediaName'; every car without TEXT")
+          ->expected(0, 1)
+          ->type_name("[TEXT]");
+  CLI::Option* car =
+      app.add_option("--car", options->car,
+                     "show one car's rows in every table a key touches, and the next free Level "
+                     "of each")
+          ->type_name("NAME|ID");
+  CLI::Option* paths =
+      app.add_option("PATH", options->paths,
+                     "a car script, or a folder whose *.ini scripts are checked (with --cars or --car: where "
+                     "to look for the game's snapshot)")
+          ->type_name("PATH");
   app.set_version_flag("--version", std::string("gearloft-check ") + kVersion);
   std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
   try {
@@ -77,6 +94,11 @@ int ParseOptions(const std::vector<std::string>& args, Options* options, std::os
   }
   if (db->count() > 0 && options->db.empty()) {
     err << "gearloft-check: --db needs a file name\n";
+    return kExitUsage;
+  }
+  options->list_cars = cars->count() > 0;
+  if (paths->count() == 0 && !options->list_cars && car->count() == 0) {
+    err << "gearloft-check: PATH is required\nRun with --help for more information.\n";
     return kExitUsage;
   }
   return -1;
@@ -371,7 +393,7 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
 
   // Without --db, the game's own tables when the worker left a snapshot beside the scripts.
   std::string data = options.db;
-  if (data.empty()) data = SnapshotBeside(options.paths.front());
+  if (data.empty() && !options.paths.empty()) data = SnapshotBeside(options.paths.front());
   const std::string shown_db = data.empty() ? std::string("the bundled fixture") : data;
   sqlite3* copy = OpenGameCopy(data, &problem);
   if (copy == nullptr) {
@@ -389,6 +411,22 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
     err << "gearloft-check: " << problem << "\n";
     Release(database, copy);
     return kExitUsage;
+  }
+
+  if (options.list_cars || !options.car.empty()) {
+    CheckReport shown;
+    shown.database = data;
+    shown.snapshot = IsSnapshotFile(data);
+    if (shown.snapshot) shown.written = SnapshotWritten(data);
+    std::string text = options.list_cars ? CarList(copy, options.cars_text) : std::string();
+    const bool found = options.list_cars || CarDetails(copy, options.car, &text, &problem);
+    Release(database, copy);
+    if (!found) {
+      err << "gearloft-check: " << problem << "\n";
+      return 1;
+    }
+    out << DataLine(shown) << "\n" << text;
+    return 0;
   }
 
   CheckReport report;
