@@ -384,13 +384,18 @@ TEST(CheckApplyTest, StockValueWithMoreDigitsThanItsStatementReadsBack) {
   const std::string path = scratch.Write("track.ini", "[Kestrel_GT]\ntrack_front_stock = 123456.1234567\n");
   const ToolRun run = RunTool({"--apply", path});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, kSampleDataLine + path +
-                         ": ok: Kestrel_GT, 1 statement(s)\n"
-                         "apply: 1 statement(s) in 1 batch(es), all read back\n"
-                         "List_UpgradeCarBodyTrackSpacingFront:\n"
-                         "  ~ Id 7000: Spacing 0.0 -> 123456.1235\n"
-                         "undo: 1 statement(s) run last to first, every table back to its original values\n"
-                         "checked 1 file(s): 1 compiled, 0 failed\n");
+  EXPECT_EQ(run.out,
+            kSampleDataLine + path +
+                ": ok: Kestrel_GT, 1 statement(s)\n"
+                // So many metres are surely a slip, but the number stands and reads back.
+                "WARNING track.ini: [Kestrel_GT]: track_front_stock writes 123456.1235 into "
+                "List_UpgradeCarBodyTrackSpacingFront Spacing, far outside the 0.0 to 0.02 the data's rows "
+                "hold - check the number and its unit\n"
+                "apply: 1 statement(s) in 1 batch(es), all read back\n"
+                "List_UpgradeCarBodyTrackSpacingFront:\n"
+                "  ~ Id 7000: Spacing 0.0 -> 123456.1235\n"
+                "undo: 1 statement(s) run last to first, every table back to its original values\n"
+                "checked 1 file(s): 1 compiled, 0 failed\n");
 }
 
 // A failed file and a failed apply are both counted, and the summary says the apply is one of them.
@@ -632,6 +637,40 @@ TEST(CheckCarsTest, CarShowsItsRowsByKeyFamilyWithTheNextFreeLevel) {
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.err, "gearloft-check: no such car in Data_Car: Nobody\n");
   EXPECT_EQ(RunTool({"--car", "x' OR '1"}).status, 1);
+}
+
+// ---- Values far outside the data's own ---------------------------------------------------------------
+
+TEST(CheckLintTest, ValueFarOutsideTheDatasRangeIsAWarningAndFailsOnlyWithStrict) {
+  ScratchFolder scratch;
+  const std::string path =
+      scratch.Write("slip.ini",
+                    "[Kestrel_GT]\n"
+                    "rim_sizes_front = -5, 23\n"   // a slip, and a size just past the data's
+                    "track_rear_stock = 1.62\n");  // metres where the data holds offsets
+  const std::string lowest = FixtureScalar("SELECT MIN(FrontWheelDiameter) FROM List_UpgradeRimSizeFront");
+  const std::string highest = FixtureScalar("SELECT MAX(FrontWheelDiameter) FROM List_UpgradeRimSizeFront");
+  // 23 lies past the data's largest rim, but within the span of its rims from it: no warning for it.
+  ASSERT_LE(23.0, 2 * std::stod(highest) - std::stod(lowest));
+  const ToolRun run = RunTool({path});
+  EXPECT_EQ(run.status, 0) << run.out;
+  const std::vector<std::string> lines = ReportLines(run.out);
+  ASSERT_EQ(lines.size(), 4u) << run.out;
+  EXPECT_EQ(lines[1],
+            "WARNING slip.ini: [Kestrel_GT]: rim_sizes_front writes -5 into List_UpgradeRimSizeFront "
+            "FrontWheelDiameter, far outside the " +
+                lowest + " to " + highest + " the data's rows hold - check the number and its unit");
+  EXPECT_EQ(lines[2].rfind("WARNING slip.ini: [Kestrel_GT]: track_rear_stock writes 1.62 into "
+                           "List_UpgradeCarBodyTrackSpacingRear Spacing, far outside the ",
+                           0),
+            0u)
+      << lines[2];
+  EXPECT_EQ(RunTool({"--strict", path}).status, 1);
+  const Json report = Json::parse(RunTool({"--json", "--strict", path}).out);
+  EXPECT_EQ(report["files"][0]["warnings"].size(), 2u);
+  EXPECT_EQ(report["summary"]["status"], 1);
+  // The examples have none.
+  EXPECT_EQ(RunTool({"--strict", ExamplesFolder()}).status, 0);
 }
 
 TEST(CheckApplyTest, DatabaseFileIsReadAndNeverWritten) {

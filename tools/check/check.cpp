@@ -6,6 +6,7 @@
 
 #include <sqlite3.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -36,6 +37,7 @@ struct Options {
   bool plan = false;
   bool apply = false;
   bool json = false;
+  bool strict = false;     // a warning fails the run
   bool list_cars = false;  // --cars: list cars instead of checking scripts
   std::string cars_text;   // what --cars looks for ("" = every car)
   std::string car;         // --car: show one car instead of checking scripts
@@ -67,6 +69,9 @@ int ParseOptions(const std::vector<std::string>& args, Options* options, std::os
                "apply the plan to an in-memory copy of the database, show every changed row, and prove "
                "that the undo list restores the original");
   app.add_flag("--json", options->json, "print one JSON document instead of lines");
+  app.add_flag(
+      "--strict", options->strict,
+      "exit with 1 when a file has a warning (a cell set twice, a value far outside the data's own)");
   CLI::Option* cars =
       app.add_option("--cars", options->cars_text,
                      "list the cars whose MediaName contains TEXT (any letter case) or whose Id "
@@ -255,6 +260,96 @@ size_t LineOfError(const std::string& content, const std::string& error, size_t 
   return section.line;
 }
 
+// The columns whose values a player writes (sizes, offsets, spacings, widths) and a slip of the finger or
+// of the unit makes far too large or small: a rim of -5 where the data's rims span 13 to 22, a track
+// spacing of 1.62 metres where its offsets reach 0.02.
+bool IsPlayerValueColumn(const std::string& column) {
+  static const char* const kColumns[] = {"FrontWheelDiameter",
+                                         "RearWheelDiameter",
+                                         "FrontTireAspectRatioOffset",
+                                         "RearTireAspectRatioOffset",
+                                         "Spacing",
+                                         "FrontTireWidth",
+                                         "RearTireWidth"};
+  for (const char* name : kColumns) {
+    if (column == name) return true;
+  }
+  return false;
+}
+
+// Splits "a,b" or "a = x, b = y" lists as the compiler writes them: no value holds a comma.
+std::vector<std::string> SplitList(const std::string& text, const std::string& separator) {
+  std::vector<std::string> parts;
+  for (size_t begin = 0; begin <= text.size();) {
+    size_t end = text.find(separator, begin);
+    if (end == std::string::npos) end = text.size();
+    parts.push_back(text.substr(begin, end - begin));
+    begin = end + separator.size();
+  }
+  return parts;
+}
+
+// (column, value) pairs a statement writes into its table: the SET list of an UPDATE, the column and
+// value lists of an INSERT.
+std::vector<std::pair<std::string, std::string>> WrittenValues(const std::string& statement,
+                                                               std::string* table) {
+  std::vector<std::pair<std::string, std::string>> written;
+  const std::string update = "UPDATE ";
+  const std::string insert = "INSERT OR IGNORE INTO ";
+  if (statement.compare(0, update.size(), update) == 0) {
+    const size_t set = statement.find(" SET ");
+    const size_t where = statement.find(" WHERE ", set == std::string::npos ? 0 : set);
+    if (set == std::string::npos || where == std::string::npos) return written;
+    *table = statement.substr(update.size(), set - update.size());
+    for (const std::string& item : SplitList(statement.substr(set + 5, where - set - 5), ", ")) {
+      const size_t equals = item.find(" = ");
+      if (equals != std::string::npos) written.emplace_back(item.substr(0, equals), item.substr(equals + 3));
+    }
+  } else if (statement.compare(0, insert.size(), insert) == 0) {
+    const size_t open = statement.find(" (", insert.size());
+    const size_t values = statement.find(") VALUES (");
+    if (open == std::string::npos || values == std::string::npos || statement.back() != ')') return written;
+    *table = statement.substr(insert.size(), open - insert.size());
+    const std::vector<std::string> columns = SplitList(statement.substr(open + 2, values - open - 2), ",");
+    const std::vector<std::string> cells =
+        SplitList(statement.substr(values + 10, statement.size() - values - 11), ",");
+    for (size_t i = 0; i < columns.size() && i < cells.size(); ++i)
+      written.emplace_back(columns[i], cells[i]);
+  }
+  return written;
+}
+
+// A warning for each value a player wrote that lies further outside the range the data's own rows hold
+// for its column than that range is wide; the data is asked through `query` before anything is applied.
+std::vector<std::string> FarOutsideTheData(const std::string& file,
+                                           const std::vector<PlanStatement>& statements,
+                                           const std::vector<ChangeOrigin>& origins, const QueryFn& query) {
+  std::vector<std::string> warnings;
+  for (size_t i = 0; i < statements.size() && i < origins.size(); ++i) {
+    std::string table;
+    for (const auto& written : WrittenValues(statements[i], &table)) {
+      std::vector<double> value;
+      if (!IsPlayerValueColumn(written.first) || !ParseNumberList(written.second, &value) ||
+          value.size() != 1) {
+        continue;
+      }
+      const QueryResult range =
+          query("SELECT MIN(" + written.first + "), MAX(" + written.first + ") FROM " + table);
+      if (!range.ok || range.rows.empty() || range.rows[0].size() < 2) continue;
+      const double lowest = CellAsDouble(&range.rows[0][0]);
+      const double highest = CellAsDouble(&range.rows[0][1]);
+      if (std::isnan(lowest) || std::isnan(highest)) continue;
+      const double width = highest - lowest;
+      if (value[0] >= lowest - width && value[0] <= highest + width) continue;
+      warnings.push_back(file + ": [" + origins[i].section + "]: " + origins[i].key + " writes " +
+                         written.second + " into " + table + " " + written.first + ", far outside the " +
+                         CellText(range.rows[0][0]) + " to " + CellText(range.rows[0][1]) +
+                         " the data's rows hold - check the number and its unit");
+    }
+  }
+  return warnings;
+}
+
 // Compiles every file as one load of the worker does (one LevelRegistry, a failed file giving its Levels
 // back) and gives the load's plan.
 Plan CompileFiles(const std::vector<ScriptFile>& files, std::vector<FileReport>* reports) {
@@ -295,6 +390,9 @@ Plan CompileFiles(const std::vector<ScriptFile>& files, std::vector<FileReport>*
       report.cars = script_plan.names;
       report.statements = script_plan.statements;
       report.warnings = NoteCellWrites(&cells, file.name, script_plan.statements, origins);
+      for (const std::string& lint : FarOutsideTheData(file.name, script_plan.statements, origins, query)) {
+        report.warnings.push_back(lint);
+      }
       AppendPlan(&plan, script_plan, false);
     } else {
       report.error = error;
@@ -431,6 +529,7 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
 
   CheckReport report;
   report.database = data;
+  report.strict = options.strict;
   report.snapshot = IsSnapshotFile(data);
   if (report.snapshot) report.written = SnapshotWritten(data);
   report.with_plan = options.plan;

@@ -117,7 +117,13 @@ size_t FailedCount(const CheckReport& report) {
 }  // namespace
 
 int ReportStatus(const CheckReport& report) {
-  return FailedCount(report) == 0 ? 0 : 1;
+  if (FailedCount(report) != 0) return 1;
+  if (report.strict) {
+    for (const FileReport& file : report.files) {
+      if (!file.warnings.empty()) return 1;
+    }
+  }
+  return 0;
 }
 
 std::string CellText(const QueryCell& cell) {

@@ -17,9 +17,10 @@ struct FileReport {
   bool ok = false;
   std::vector<std::string> cars;  // MediaNames of the resolved cars
   std::vector<PlanStatement> statements;
-  std::vector<std::string> warnings;  // cells it sets that an earlier file or section set otherwise
-  std::string error;                  // the text the worker logs, without the parser's "line N: "
-  size_t line = 0;                    // the line the error is about; 0 when no line is known
+  // Cells it sets that an earlier file or section set otherwise, and values far outside the data's own.
+  std::vector<std::string> warnings;
+  std::string error;  // the text the worker logs, without the parser's "line N: "
+  size_t line = 0;    // the line the error is about; 0 when no line is known
 };
 
 struct ApplyReport {
@@ -39,12 +40,13 @@ struct CheckReport {
   bool snapshot = false;  // `database` is the worker's snapshot of a game's tables
   std::string written;    // when that snapshot was written, as its first line says; empty when unknown
   bool with_plan = false;
+  bool strict = false;  // --strict: a warning fails the run as an error does
   std::vector<FileReport> files;
   ApplyReport apply;
 };
 
-// 0 when every file compiled (and, with --apply, the plan applied, read back and came off cleanly);
-// 1 otherwise.
+// 0 when every file compiled (and, with --apply, the plan applied, read back and came off cleanly, and
+// with --strict, no file has a warning); 1 otherwise.
 int ReportStatus(const CheckReport& report);
 
 // The report's first line: which data the scripts were checked against.
