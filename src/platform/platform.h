@@ -96,6 +96,12 @@ bool GetEnvironment(const std::string& name, std::string* value);
 // Sets an environment variable of this process; an empty value removes it. false when it could not.
 bool SetEnvironment(const std::string& name, const std::string& value);
 
+// A command-line tool's console: the number of processes attached to it (0 without a console, and
+// always on Linux), and whether standard input reads from it. A Windows program started from Explorer,
+// files dropped on it, is alone on a console window that closes as soon as it exits.
+int ConsoleProcessCount();
+bool InputIsConsole();
+
 // Folder separator the core uses when it joins paths ("\\" on Windows, "/" elsewhere).
 const char* PathSeparator();
 

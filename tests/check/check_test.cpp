@@ -673,6 +673,17 @@ TEST(CheckLintTest, ValueFarOutsideTheDatasRangeIsAWarningAndFailsOnlyWithStrict
   EXPECT_EQ(RunTool({"--strict", ExamplesFolder()}).status, 0);
 }
 
+// Explorer starts a program with files dropped on it alone on a new console, which closes with it; from
+// a command prompt the prompt shares the console, and with its input redirected nobody could press Enter.
+TEST(CheckWaitTest, OnlyAToolAloneOnAConsoleItReadsFromWaitsForEnter) {
+  EXPECT_TRUE(check::WaitsForEnter(1, true));
+  EXPECT_FALSE(check::WaitsForEnter(2, true));
+  EXPECT_FALSE(check::WaitsForEnter(1, false));
+  EXPECT_FALSE(check::WaitsForEnter(0, false));
+  // This test runs under a test runner: never alone on a console it reads from.
+  EXPECT_FALSE(check::WaitsForEnter(platform::ConsoleProcessCount(), platform::InputIsConsole()));
+}
+
 TEST(CheckApplyTest, DatabaseFileIsReadAndNeverWritten) {
   ScratchFolder scratch;
   const std::string db = WriteFixtureFile(scratch, "game.db");

@@ -545,4 +545,8 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
   return ReportStatus(report);
 }
 
+bool WaitsForEnter(int console_processes, bool input_is_console) {
+  return console_processes == 1 && input_is_console;
+}
+
 }  // namespace gearloft::check

@@ -16,4 +16,9 @@ constexpr int kExitUsage = 2;   // bad arguments, a path that is not there, an u
 // usage and database errors go to `err`. Gives the exit status.
 int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// Whether the tool, its run over, waits for Enter before it exits: when it is alone on a console that
+// its input reads from, as a program Explorer starts with files dropped on it is, the window would
+// close before the player could read the report.
+bool WaitsForEnter(int console_processes, bool input_is_console);
+
 }  // namespace gearloft::check

@@ -38,4 +38,13 @@ int RunProgram(const std::string& program, const std::vector<std::string>& argum
   return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
 
+// A terminal stays open after its program exits: nothing needs to wait.
+int ConsoleProcessCount() {
+  return 0;
+}
+
+bool InputIsConsole() {
+  return false;
+}
+
 }  // namespace gearloft::platform

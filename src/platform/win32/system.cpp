@@ -125,4 +125,14 @@ void FreePages(void* address, size_t /*size*/) {
   VirtualFree(address, 0, MEM_RELEASE);
 }
 
+int ConsoleProcessCount() {
+  DWORD processes[2];
+  return static_cast<int>(GetConsoleProcessList(processes, 2));
+}
+
+bool InputIsConsole() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
 }  // namespace gearloft::platform
