@@ -680,8 +680,6 @@ TEST(CheckWaitTest, OnlyAToolAloneOnAConsoleItReadsFromWaitsForEnter) {
   EXPECT_FALSE(check::WaitsForEnter(2, true));
   EXPECT_FALSE(check::WaitsForEnter(1, false));
   EXPECT_FALSE(check::WaitsForEnter(0, false));
-  // This test runs under a test runner: never alone on a console it reads from.
-  EXPECT_FALSE(check::WaitsForEnter(platform::ConsoleProcessCount(), platform::InputIsConsole()));
 }
 
 TEST(CheckApplyTest, DatabaseFileIsReadAndNeverWritten) {
