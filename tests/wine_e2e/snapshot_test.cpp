@@ -41,6 +41,7 @@ TEST(WindowsSnapshotTest, SnapshotHoldsTheTablesAsTheGameBeganThemInCrLfText) {
   EXPECT_NE(cars.find("\r\n7  Kestrel_GT\r\n"), std::string::npos) << cars;
 
   const fs::path loaded_file = game.Folder() / "snapshot.db";
+  ASSERT_TRUE(WriteBytes(loaded_file, ""));  // an empty file is an empty database
   GameDatabase loaded(loaded_file);
   char* message = nullptr;
   ASSERT_EQ(sqlite3_exec(loaded.Handle(), sql.c_str(), nullptr, nullptr, &message), SQLITE_OK)
