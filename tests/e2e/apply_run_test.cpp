@@ -400,7 +400,7 @@ TEST(ApplyRunTest, SnapshotHoldsTheTablesAsTheGameBeganThem) {
   std::ostringstream err;
   const std::string folder = game.ScriptsFolder().string();
   EXPECT_EQ(check::RunCheck({folder}, out, err), 1) << out.str() << err.str();
-  const std::string prefix = folder + "/";
+  const std::string prefix = (game.ScriptsFolder() / "").string();
   EXPECT_EQ(out.str(), "checking against your game's tables in " + prefix + "gearloft.tables.sql, written " +
                            out.str().substr(out.str().find(", written ") + 10, 23) + "\n" + prefix +
                            "kestrel.ini: ok: Kestrel_GT, 2 statement(s)\n" + prefix +
