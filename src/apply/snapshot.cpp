@@ -76,19 +76,46 @@ std::string CellLiteral(const QueryCell& cell) {
   return "NULL";
 }
 
-bool WriteWhole(const std::string& path, const std::string& text) {
-  // Written beside its place and moved over it, so a reader never sees half of it.
-  const std::string temporary = path + ".tmp";
-  std::FILE* file = platform::OpenFile(temporary, "w", platform::Share::kDenyNone);
-  if (file == nullptr) return false;
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  const bool closed = std::fclose(file) == 0;
-  if (!written || !closed || !platform::ReplaceMove(temporary, path)) {
-    platform::DeleteFilePath(temporary);
-    return false;
+// A file written beside its place and moved over it, so a reader never sees half of it.
+class ReplacingFile {
+ public:
+  explicit ReplacingFile(std::string path)
+      : path_(std::move(path)),
+        temporary_(path_ + ".tmp"),
+        file_(platform::OpenFile(temporary_, "w", platform::Share::kDenyNone)) {}
+  ~ReplacingFile() {
+    if (file_ != nullptr) {
+      std::fclose(file_);
+      platform::DeleteFilePath(temporary_);
+    }
   }
-  return true;
-}
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+  void Write(const std::string& text) {
+    if (file_ != nullptr && std::fwrite(text.data(), 1, text.size(), file_) != text.size()) failed_ = true;
+    bytes_ += text.size();
+  }
+  size_t Bytes() const { return bytes_; }
+  // Closes the file and moves it into place; false, and no file left behind, when any of it failed.
+  bool Finish() {
+    if (file_ == nullptr) return false;
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (failed_ || !closed || !platform::ReplaceMove(temporary_, path_)) {
+      platform::DeleteFilePath(temporary_);
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  std::string path_;
+  std::string temporary_;
+  std::FILE* file_;
+  bool failed_ = false;
+  size_t bytes_ = 0;
+};
 
 // "YYYY-MM-DD HH:MM:SS UTC" of a time in 100-ns units since 1601-01-01 UTC.
 std::string UtcStamp(uint64_t filetime) {
@@ -153,13 +180,15 @@ std::string SnapshotCarList(const QueryResult& cars) {
 
 SnapshotOutcome WriteSnapshot(const std::string& folder, const QueryFn& query) {
   SnapshotOutcome outcome;
-  std::string sql =
-      SnapshotWrittenLine(platform::SystemTimeNow()) +
-      "\n"
-      "-- The game's own tables, as gearloft read them before changing anything. Written anew at\n"
-      "-- every game start; editing it changes nothing in the game. gearloft-check reads it when it\n"
-      "-- checks scripts in this folder (or with --db gearloft.tables.sql); sqlite3 loads it as well.\n"
-      "BEGIN;\n";
+  const std::string separator = platform::PathSeparator();
+  // Written table by table: the game's tables can hold hundreds of thousands of rows.
+  ReplacingFile sql(folder + separator + "gearloft.tables.sql");
+  sql.Write(SnapshotWrittenLine(platform::SystemTimeNow()) +
+            "\n"
+            "-- The game's own tables, as gearloft read them before changing anything. Written anew at\n"
+            "-- every game start; editing it changes nothing in the game. gearloft-check reads it when it\n"
+            "-- checks scripts in this folder (or with --db gearloft.tables.sql); sqlite3 loads it as well.\n"
+            "BEGIN;\n");
   QueryResult cars;
   for (const SnapshotTable& table : kSnapshotTables) {
     QueryResult result = query(std::string("SELECT ") + table.columns + " FROM " + table.name);
@@ -169,15 +198,16 @@ SnapshotOutcome WriteSnapshot(const std::string& folder, const QueryFn& query) {
     }
     ++outcome.tables;
     outcome.rows += result.rows.size();
-    sql += SnapshotTableSql(table.name, result);
+    sql.Write(SnapshotTableSql(table.name, result));
     if (std::string(table.name) == "Data_Car") cars = std::move(result);
   }
-  sql += "COMMIT;\n";
-  outcome.bytes = sql.size();
-  const std::string separator = platform::PathSeparator();
-  outcome.written = WriteWhole(folder + separator + "gearloft.tables.sql", sql);
+  sql.Write("COMMIT;\n");
+  outcome.bytes = sql.Bytes();
+  outcome.written = sql.Finish();
   if (outcome.written && !cars.rows.empty()) {
-    outcome.written = WriteWhole(folder + separator + "gearloft.cars.txt", SnapshotCarList(cars));
+    ReplacingFile list(folder + separator + "gearloft.cars.txt");
+    list.Write(SnapshotCarList(cars));
+    outcome.written = list.Finish();
   }
   return outcome;
 }
