@@ -452,7 +452,8 @@ bool RunSnapshot(bool quick) {
   PrintCount("snapshot.rows", outcome.rows);
   PrintCount("snapshot.bytes", outcome.bytes);
   std::error_code ignored;
-  PrintCount("snapshot.cars_txt_bytes", std::filesystem::file_size(game.folder / "gearloft.cars.txt", ignored));
+  PrintCount("snapshot.cars_txt_bytes",
+             std::filesystem::file_size(game.folder / "gearloft.cars.txt", ignored));
   CloseGame(&game);
   return outcome.tables == 13;
 }
