@@ -47,6 +47,22 @@ bool WriteBytes(const fs::path& path, const std::string& bytes) {
   return std::fclose(file) == 0 && written;
 }
 
+std::string TraceWithout(const std::string& trace, const std::string& statement) {
+  const std::string left_out = std::to_string(statement.size()) + " " + statement + "\n";
+  std::string kept;
+  size_t at = 0;
+  while (at < trace.size()) {
+    // The count says where an entry ends even across line breaks.
+    const size_t space = trace.find(' ', at);
+    if (space == std::string::npos) break;
+    const size_t end = space + 1 + std::stoul(trace.substr(at, space - at)) + 1;
+    const std::string entry = trace.substr(at, end - at);
+    if (entry != left_out) kept += entry;
+    at = end;
+  }
+  return kept;
+}
+
 int Find(const std::vector<std::string>& messages, const std::string& prefix, int from) {
   for (size_t i = static_cast<size_t>(std::max(from, 0)); i < messages.size(); ++i) {
     if (messages[i].rfind(prefix, 0) == 0) return static_cast<int>(i);
