@@ -41,6 +41,9 @@ int32_t ReadGarageLod(const std::string& settings_file);
 // Reads first_call_age, boot_until, resend and poll_ms in that order, each with its current value as
 // the default.
 void ReadTimingSettings(const std::string& settings_file, Settings* settings);
+// Logs a warning when the settings file begins with a UTF-8 byte-order mark: Windows' profile reader
+// takes the mark as part of the first line, so a section header there is not seen.
+void WarnOfSettingsByteOrderMark(const std::string& settings_file);
 
 // Process-wide values set once at start-up.
 const std::string& WatchedFolder();
