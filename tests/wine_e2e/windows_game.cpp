@@ -70,9 +70,13 @@ int Find(const std::vector<std::string>& messages, const std::string& prefix, in
   return -1;
 }
 
-WindowsGame::WindowsGame(const std::string& name) {
+WindowsGame::WindowsGame(const std::string& name) : WindowsGame(name, 0) {}
+
+WindowsGame::WindowsGame(const std::string& name, size_t folder_length) {
   std::random_device random;
   folder_ = fs::temp_directory_path() / ("gearloft-wine-" + name + "-" + std::to_string(random()));
+  const size_t length = folder_.make_preferred().wstring().size();
+  if (folder_length > length + 1) folder_ /= std::string(folder_length - length - 1, 'p');
   fs::create_directories(ScriptsFolder());
   const fs::path game = GEARLOFT_DEVHOST_EXE;
   executable_ = folder_ / game.filename();

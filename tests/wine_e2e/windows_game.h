@@ -35,6 +35,8 @@ class WindowsGame {
   static constexpr const char* kStopScript = "zz_wine_stop.ini";
 
   explicit WindowsGame(const std::string& name);
+  // A game whose folder's path is exactly `folder_length` characters long, padded with a folder of its own.
+  WindowsGame(const std::string& name, size_t folder_length);
   ~WindowsGame();
   WindowsGame(const WindowsGame&) = delete;
   WindowsGame& operator=(const WindowsGame&) = delete;
