@@ -83,7 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!has_mark) {
     WriteFile(FilePath(1), "\xEF\xBB\xBF" + content);
     const size_t first_line_end = content.find('\n');
-    WriteFile(FilePath(2), first_line_end == std::string::npos ? std::string() : content.substr(first_line_end));
+    WriteFile(FilePath(2),
+              first_line_end == std::string::npos ? std::string() : content.substr(first_line_end));
   }
 
   using gearloft::platform::ReadIniInt;

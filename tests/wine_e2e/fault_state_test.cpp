@@ -71,7 +71,8 @@ TEST(FaultStateTest, FaultWithADirtyCpuEndsAsTheSameFaultWithACleanOne) {
   EXPECT_NE(clean.plan.find("1.58"), std::string::npos) << clean.plan;
 
   // Every call after the fault found the worker's CPU as before it.
-  const std::string unchanged = "devhost: 0 call(s) found the caller's CPU state changed since its first call";
+  const std::string unchanged =
+      "devhost: 0 call(s) found the caller's CPU state changed since its first call";
   EXPECT_NE(clean.output.find(unchanged), std::string::npos) << clean.output;
   EXPECT_NE(dirty.output.find(unchanged), std::string::npos) << dirty.output;
   EXPECT_EQ(dirty.messages, clean.messages) << Joined(dirty.messages);
