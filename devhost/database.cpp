@@ -14,6 +14,10 @@
 #include "devhost/host_layout.h"
 #include "platform/platform.h"
 
+// dirty_cpu_x64.S
+extern "C" void GEARLOFT_HOSTCALL gearloft_devhost_dirty_fault(volatile uint8_t* page);
+extern "C" uint64_t GEARLOFT_HOSTCALL gearloft_devhost_cpu_state();
+
 namespace gearloft::devhost {
 
 struct DatabaseState {
@@ -27,6 +31,10 @@ struct DatabaseState {
   Knobs knobs;
   bool blocked = false;
   uint64_t fault_on_hits = 0;  // matching statements faulted since the knobs were set
+  // The direction flag, MXCSR and x87 control word each calling thread brought to its first call, and
+  // how many later calls brought other ones: a caller that caught a fault and kept the faulting state.
+  std::map<std::thread::id, uint64_t> first_cpu_state;
+  uint64_t cpu_state_changes = 0;
   // Each thread's last result stays alive until that thread's next call, so a caller can copy it.
   std::map<std::thread::id, std::unique_ptr<BuiltResult>> results;
 };
@@ -42,7 +50,7 @@ constexpr uint8_t kTagBlob = 5;  // the game has no blob cells; any unknown tag 
 constexpr size_t kOversizeColumns = 4096;
 constexpr size_t kOversizeRows = 1000000;
 
-enum class Fault { kNone, kAccessViolation, kThrow };
+enum class Fault { kNone, kAccessViolation, kDirtyCpu, kThrow };
 
 // What one call must do besides running its SQL; plain data, so a fault raised afterwards leaves
 // nothing to unwind.
@@ -75,8 +83,10 @@ void Trace(const std::string& path, const char* sql) {
   std::fclose(file);
 }
 
-Decision Decide(DatabaseState* state, const char* sql, uint64_t call) {
+Decision Decide(DatabaseState* state, const char* sql, uint64_t call, uint64_t cpu_state) {
   std::lock_guard<std::mutex> lock(state->mutex);
+  const auto first = state->first_cpu_state.emplace(std::this_thread::get_id(), cpu_state).first;
+  if (first->second != cpu_state) ++state->cpu_state_changes;
   const Knobs& knobs = state->knobs;
   if (!knobs.trace_path.empty()) Trace(knobs.trace_path, sql);
   Decision decision{0,
@@ -103,6 +113,7 @@ Decision Decide(DatabaseState* state, const char* sql, uint64_t call) {
     ++state->fault_on_hits;
     decision.fault = knobs.fault_kind == FaultKind::kThrow ? Fault::kThrow : Fault::kAccessViolation;
   }
+  if (Matches(knobs.fault_dirty_cpu, sql)) decision.fault = Fault::kDirtyCpu;
   decision.oversize = Matches(knobs.oversize_on, sql);
   decision.huge_text = Matches(knobs.huge_text_on, sql);
   return decision;
@@ -195,9 +206,11 @@ void* Answer(DatabaseState* state, void** result_slot, const char* sql, const De
 }
 
 void* GEARLOFT_HOSTCALL ExecuteQuery(void* self, void** result_slot, const char* sql) {
+  // Read before anything here can change it.
+  const uint64_t cpu_state = gearloft_devhost_cpu_state();
   DatabaseState* state = static_cast<Database*>(self)->state;
   const uint64_t call = state->calls.fetch_add(1) + 1;
-  const Decision decision = Decide(state, sql, call);
+  const Decision decision = Decide(state, sql, call, cpu_state);
   if (decision.block_seconds != 0) platform::SleepMs(decision.block_seconds * 1000);
   switch (decision.call_fault) {
     case CallFault::kAccessViolation:
@@ -221,6 +234,7 @@ void* GEARLOFT_HOSTCALL ExecuteQuery(void* self, void** result_slot, const char*
       break;
   }
   if (decision.fault == Fault::kAccessViolation) *UnwritablePage() = 1;
+  if (decision.fault == Fault::kDirtyCpu) gearloft_devhost_dirty_fault(UnwritablePage());
   if (decision.fault == Fault::kThrow) throw std::runtime_error("CDatabase::ExecuteQuery failed");
   return Answer(state, result_slot, sql, decision);
 }
@@ -284,6 +298,11 @@ void SetKnobs(Database* database, const Knobs& knobs) {
 
 uint64_t CallCount(const Database* database) {
   return database->state->calls.load();
+}
+
+uint64_t CallsWithChangedCpuState(Database* database) {
+  std::lock_guard<std::mutex> lock(database->state->mutex);
+  return database->state->cpu_state_changes;
 }
 
 uint64_t CallFaultsInjected(const Database* database) {

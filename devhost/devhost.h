@@ -42,9 +42,12 @@ struct Knobs {
   std::string fault_on;  // matching statements fault inside ExecuteQuery ("" = never)
   FaultKind fault_kind = FaultKind::kAccessViolation;
   uint64_t fault_on_times = 0;  // only the first this many matching statements fault (0 = every one)
-  std::string block_on;         // the first matching statement ("" = the first of all) sleeps first
-  uint32_t block_seconds = 0;   // 0 = never block
-  std::string oversize_on;      // matching statements answer an oversized result instead of running
+  // Matching statements set the direction flag, MXCSR to round toward zero with flush-to-zero and the
+  // x87 unit to single precision, then make the same access violation ("" = never).
+  std::string fault_dirty_cpu;
+  std::string block_on;        // the first matching statement ("" = the first of all) sleeps first
+  uint32_t block_seconds = 0;  // 0 = never block
+  std::string oversize_on;     // matching statements answer an oversized result instead of running
   Oversize oversize = Oversize::kColumns;
   std::string huge_text_on;    // text cells of matching statements claim 2 MiB
   bool ignore_writes = false;  // statements that would change the database run as if they did nothing
@@ -77,6 +80,9 @@ void CloseDatabase(Database* database);
 void SetKnobs(Database* database, const Knobs& knobs);
 // Number of ExecuteQuery calls the object has received, from every thread.
 uint64_t CallCount(const Database* database);
+// Number of calls whose caller brought a direction flag, MXCSR or x87 control word other than it brought
+// to its first call: a caller that kept the CPU state of a fault it caught.
+uint64_t CallsWithChangedCpuState(Database* database);
 // Number of calls that misbehaved through `call_fault` since the object was made.
 uint64_t CallFaultsInjected(const Database* database);
 sqlite3* Connection(Database* database);

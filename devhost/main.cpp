@@ -43,6 +43,8 @@ const char kUsage[] =
     "  --second-call-site        also expose a second call site loading a second, empty global\n"
     "  --fault-on TEXT           statements containing TEXT fault inside ExecuteQuery\n"
     "  --fault-kind segv|throw   access violation (default) or a C++ exception\n"
+    "  --fault-dirty-cpu TEXT    statements containing TEXT set the direction flag, round toward zero\n"
+    "                            with flush-to-zero and single x87 precision, then fault (access violation)\n"
     "  --block-on TEXT           the first statement containing TEXT (any, when empty) blocks ...\n"
     "  --block-seconds N         ... for N seconds\n"
     "  --oversize-on TEXT        statements containing TEXT answer an oversized result ...\n"
@@ -128,6 +130,8 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
       options->second_call_site = true;
     } else if (flag == "--fault-on") {
       ok = take(&options->knobs.fault_on);
+    } else if (flag == "--fault-dirty-cpu") {
+      ok = take(&options->knobs.fault_dirty_cpu) && !options->knobs.fault_dirty_cpu.empty();
     } else if (flag == "--fault-kind") {
       std::string kind;
       ok = take(&kind) && (kind == "segv" || kind == "throw");
@@ -290,6 +294,9 @@ void RunGameTick(bool* announced) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Every exception the process raises, first-chance ones included, as the game's own vectored handlers
+  // (or an anti-cheat's) would see them; reported at exit where the system can count them.
+  const bool counting_exceptions = platform::StartCountingExceptions();
   Options options;
   std::string error;
   if (!ParseArguments(argc, argv, &options, &error)) {
@@ -383,6 +390,12 @@ int main(int argc, char** argv) {
     reinterpret_cast<void (*)()>(reinterpret_cast<uintptr_t>(stop))();
   }
   PollEcho(&echo, nullptr);
+  if (counting_exceptions) {
+    std::printf("devhost: %llu exception(s) raised\n",
+                static_cast<unsigned long long>(platform::ExceptionsCounted()));
+  }
+  std::printf("devhost: %llu call(s) found the caller's CPU state changed since its first call\n",
+              static_cast<unsigned long long>(devhost::CallsWithChangedCpuState(database)));
   std::printf("devhost: %llu ExecuteQuery call(s)\n",
               static_cast<unsigned long long>(devhost::CallCount(database)));
   std::fflush(stdout);

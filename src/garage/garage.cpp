@@ -143,7 +143,7 @@ std::string FixGarageLod() {
     return "garage LOD: short write";
   }
   uint32_t error = 0;
-  if (!platform::ReplaceMove(temporary, path, &error)) {
+  if (!ReplaceMoveRetrying(temporary, path, &error)) {
     platform::DeleteFilePath(temporary);
     return "garage LOD: MoveFileEx failed err=" + std::to_string(error) + " (game may have the file open)";
   }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <regex>
 #include <string>
 #include <vector>
@@ -39,6 +40,17 @@ bool EditGarageText(const std::vector<GarageEdit>& edits, std::string* text, std
 // through a temporary file and a replacing move. Gives the one message to log; on every failure the
 // file stays as it was.
 std::string FixGarageLod();
+
+// The replacing move of the fix. A virus scanner or a sync program that holds the file for a moment makes
+// MoveFileEx fail with ERROR_SHARING_VIOLATION (32) or ERROR_ACCESS_DENIED (5): on those two codes the
+// move is tried up to kMoveTries times, kMoveRetryMs apart; `error` receives the last code. `move` and
+// `sleep` are the platform's (ReplaceMove, SleepMs) unless a test passes its own.
+constexpr int kMoveTries = 5;
+constexpr uint32_t kMoveRetryMs = 100;
+using MoveFunction = bool (*)(const std::string& from, const std::string& to, uint32_t* error);
+using SleepFunction = void (*)(uint32_t milliseconds);
+bool ReplaceMoveRetrying(const std::string& from, const std::string& to, uint32_t* error,
+                         MoveFunction move = nullptr, SleepFunction sleep = nullptr);
 
 // Replaces the first match of `pattern` with `replacement`; with no match, an "<option" replacement is
 // inserted on a line of its own before the first "</selections>". false when it did neither. May throw

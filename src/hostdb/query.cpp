@@ -43,17 +43,20 @@ std::atomic<uintptr_t>& Current() {
 bool ResolveMethod(uintptr_t global, uintptr_t* object, uintptr_t* method) {
   // The object, its virtual table and the table's tenth entry, ExecuteQuery at byte offset 0x48.
   constexpr uintptr_t kExecuteQueryEntry = 0x48;
+  platform::ReadableCache cache;
   uintptr_t self = 0;
-  if (!platform::GuardedRead(reinterpret_cast<const void*>(global), &self, sizeof self) || self == 0) {
+  if (!platform::GuardedRead(reinterpret_cast<const void*>(global), &self, sizeof self, &cache) ||
+      self == 0) {
     return false;
   }
   uintptr_t table = 0;
-  if (!platform::GuardedRead(reinterpret_cast<const void*>(self), &table, sizeof table) || table == 0) {
+  if (!platform::GuardedRead(reinterpret_cast<const void*>(self), &table, sizeof table, &cache) ||
+      table == 0) {
     return false;
   }
   uintptr_t entry = 0;
   if (!platform::GuardedRead(reinterpret_cast<const void*>(table + kExecuteQueryEntry), &entry,
-                             sizeof entry) ||
+                             sizeof entry, &cache) ||
       entry == 0) {
     return false;
   }
@@ -99,22 +102,25 @@ constexpr uint8_t kTagInteger = 2;
 constexpr uint8_t kTagReal = 3;
 constexpr uint8_t kTagText = 4;
 
-bool ReadWord(uintptr_t address, uint64_t* value) {
-  *value = 0;
-  return platform::GuardedRead(reinterpret_cast<const void*>(address), value, sizeof *value);
-}
-
-// The text one result may still copy; every string is charged the length it claims.
+// The text one result may still copy; every string is charged the length it claims. Also carries the
+// regions the copy has found readable, so its thousands of reads ask the memory manager a few times.
 struct TextBudget {
   uint64_t left = kMaxTextBytes;
   bool spent = false;
+  platform::ReadableCache regions;
 };
+
+bool ReadWord(uintptr_t address, uint64_t* value, TextBudget* budget) {
+  *value = 0;
+  return platform::GuardedRead(reinterpret_cast<const void*>(address), value, sizeof *value,
+                               &budget->regions);
+}
 
 std::string ReadHostString(uintptr_t address, TextBudget* budget) {
   uint64_t length = 0;
   uint64_t capacity = 0;
-  ReadWord(address + kStringLength, &length);
-  ReadWord(address + kStringCapacity, &capacity);
+  ReadWord(address + kStringLength, &length, budget);
+  ReadWord(address + kStringCapacity, &capacity, budget);
   if (length == 0 || length > kMaxStringLength) return std::string();
   if (length > budget->left) {
     budget->spent = true;
@@ -122,10 +128,10 @@ std::string ReadHostString(uintptr_t address, TextBudget* budget) {
   }
   budget->left -= length;
   uint64_t text = address;
-  if (capacity > kInlineCapacity && !ReadWord(address, &text)) return std::string();
+  if (capacity > kInlineCapacity && !ReadWord(address, &text, budget)) return std::string();
   std::string copy(static_cast<size_t>(length), '\0');
   if (!platform::GuardedRead(reinterpret_cast<const void*>(static_cast<uintptr_t>(text)), &copy[0],
-                             copy.size())) {
+                             copy.size(), &budget->regions)) {
     return std::string();
   }
   return copy;
@@ -159,7 +165,8 @@ std::vector<QueryCell> ReadRow(uintptr_t cells, size_t columns, TextBudget* budg
   row.reserve(columns);
   std::vector<uint8_t> raw(columns * kCellSize);
   const bool whole =
-      !raw.empty() && platform::GuardedRead(reinterpret_cast<const void*>(cells), raw.data(), raw.size());
+      !raw.empty() &&
+      platform::GuardedRead(reinterpret_cast<const void*>(cells), raw.data(), raw.size(), &budget->regions);
   for (size_t j = 0; j < columns; ++j) {
     const uintptr_t cell = cells + kCellSize * j;
     uint8_t tag = 0;
@@ -168,8 +175,8 @@ std::vector<QueryCell> ReadRow(uintptr_t cells, size_t columns, TextBudget* budg
       tag = raw[kCellSize * j];
       std::memcpy(&value, &raw[kCellSize * j + kCellValue], sizeof value);
     } else {
-      if (!platform::GuardedRead(reinterpret_cast<const void*>(cell), &tag, 1)) tag = 0;
-      if (!ReadWord(cell + kCellValue, &value)) value = 0;
+      if (!platform::GuardedRead(reinterpret_cast<const void*>(cell), &tag, 1, &budget->regions)) tag = 0;
+      if (!ReadWord(cell + kCellValue, &value, budget)) value = 0;
     }
     row.push_back(ConvertCell(tag, value, budget));
   }
@@ -187,30 +194,32 @@ bool CallExecuteQuery(uintptr_t global, const char* sql, uintptr_t* result_slot)
   uintptr_t object = 0;
   uintptr_t method = 0;
   if (!bridge::ResolveMethod(global, &object, &method)) return false;
-  void* slot = nullptr;
-  if (!platform::GuardedCall(method, reinterpret_cast<void*>(object), &slot, sql)) return false;
-  if (result_slot != nullptr) *result_slot = reinterpret_cast<uintptr_t>(slot);
+  // The game's answer is 8 bytes, but a build of it that returns a smart pointer writes 16 or more into
+  // the slot: 32 zeroed, aligned bytes take that without it reaching into this frame.
+  alignas(16) void* slot[4] = {nullptr, nullptr, nullptr, nullptr};
+  if (!platform::GuardedCall(method, reinterpret_cast<void*>(object), &slot[0], sql)) return false;
+  if (result_slot != nullptr) *result_slot = reinterpret_cast<uintptr_t>(slot[0]);
   return true;
 }
 
 QueryResult ReadHostResult(uintptr_t result) {
   QueryResult copy;
   if (result == 0) return copy;
+  TextBudget budget;
   uint64_t columns_begin = 0;
   uint64_t columns_end = 0;
   uint64_t rows_begin = 0;
   uint64_t rows_end = 0;
-  ReadWord(result + kColumnsBegin, &columns_begin);
-  ReadWord(result + kColumnsEnd, &columns_end);
-  ReadWord(result + kRowsBegin, &rows_begin);
-  ReadWord(result + kRowsEnd, &rows_end);
+  ReadWord(result + kColumnsBegin, &columns_begin, &budget);
+  ReadWord(result + kColumnsEnd, &columns_end, &budget);
+  ReadWord(result + kRowsBegin, &rows_begin, &budget);
+  ReadWord(result + kRowsEnd, &rows_end, &budget);
   if (columns_end < columns_begin || rows_end < rows_begin) return copy;
   const uint64_t column_count = (columns_end - columns_begin) / kColumnEntrySize;
   const uint64_t row_count = (rows_end - rows_begin) / kRowEntrySize;
   if (column_count >= kMaxColumns || row_count >= kMaxRows) return copy;
   if (column_count * row_count >= kMaxCells) return copy;
 
-  TextBudget budget;
   copy.columns.reserve(static_cast<size_t>(column_count));
   for (uint64_t i = 0; i < column_count; ++i) {
     copy.columns.push_back(
@@ -220,9 +229,9 @@ QueryResult ReadHostResult(uintptr_t result) {
   const size_t rows = static_cast<size_t>(row_count);
   std::vector<uint64_t> row_cells(rows, 0);
   if (rows != 0 && !platform::GuardedRead(reinterpret_cast<const void*>(static_cast<uintptr_t>(rows_begin)),
-                                          row_cells.data(), rows * sizeof(uint64_t))) {
+                                          row_cells.data(), rows * sizeof(uint64_t), &budget.regions)) {
     for (size_t i = 0; i < rows; ++i) {
-      ReadWord(static_cast<uintptr_t>(rows_begin + i * kRowEntrySize), &row_cells[i]);
+      ReadWord(static_cast<uintptr_t>(rows_begin + i * kRowEntrySize), &row_cells[i], &budget);
     }
   }
   copy.rows.reserve(rows);

@@ -93,10 +93,11 @@ bool Searchable(const platform::MemoryRegion& region) {
 // The global loaded by the `mov rcx|rsi, [rip+disp32]` at or just after a match; false when none of
 // the first 24 positions holds such a load whose target lies inside [begin, end).
 bool DecodeGlobal(uintptr_t match, uintptr_t begin, uintptr_t end, uintptr_t* global) {
+  platform::ReadableCache regions;
   for (int k = 0; k < kLoadSearchSpan; ++k) {
     uint8_t bytes[kLoadLength] = {};
     const uintptr_t at = match + static_cast<uintptr_t>(k);
-    if (!platform::GuardedRead(reinterpret_cast<const void*>(at), bytes, kLoadLength)) return false;
+    if (!platform::GuardedRead(reinterpret_cast<const void*>(at), bytes, kLoadLength, &regions)) return false;
     if (bytes[0] != 0x48 || bytes[1] != 0x8B || (bytes[2] != 0x0D && bytes[2] != 0x35)) continue;
     const uint32_t raw = static_cast<uint32_t>(bytes[3]) | (static_cast<uint32_t>(bytes[4]) << 8) |
                          (static_cast<uint32_t>(bytes[5]) << 16) | (static_cast<uint32_t>(bytes[6]) << 24);

@@ -49,4 +49,8 @@ void SearchAvx2(Search* search) {
   SearchTail(search, position);
 }
 
+void EndAvx2() {
+  _mm256_zeroupper();
+}
+
 }  // namespace gearloft::scan

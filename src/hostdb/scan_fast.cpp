@@ -214,6 +214,7 @@ size_t FindPatternGuarded(const uint8_t* start, size_t length, const std::vector
     return 0;
   }
   if (platform::GuardedRun(&RunGuardedFastSearch, &run)) return run.search.found;
+  if (run.path == ScanPath::kAvx2) scan::EndAvx2();
   // The fast loop reads ahead of the reference, so what it found before the fault is not what the
   // reference would have found; the reference itself, under its guard, is.
   return FindPatternReferenceGuarded(start, length, pattern, max_matches, offsets);

@@ -42,5 +42,8 @@ void SearchTail(Search* search, size_t position);
 // The vector loops; each ends with SearchTail for the starts too close to the end for a whole vector.
 void SearchSse2(Search* search);
 void SearchAvx2(Search* search);
+// The AVX2 loop's own vzeroupper is skipped when a fault unwinds out of it: its caller ends the upper
+// halves it left dirty with this, or every SSE instruction after it pays the state transition.
+void EndAvx2();
 
 }  // namespace gearloft::scan

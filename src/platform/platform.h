@@ -175,9 +175,26 @@ struct MemoryRegion {
 // The region holding `address`, as VirtualQuery answers; false when the system does not answer.
 bool QueryMemory(uintptr_t address, MemoryRegion* region);
 
+// Readable ranges one run of reads has been told about, so the reads of one result copy ask the memory
+// manager once per region, not once per cell. Belongs to one copy: regions change between calls.
+struct ReadableCache {
+  static constexpr size_t kSlots = 8;
+  uintptr_t begin[kSlots] = {};
+  uintptr_t end[kSlots] = {};
+  size_t next = 0;      // the slot the next region replaces
+  size_t queries = 0;   // QueryMemory calls made for this cache
+};
+
+// True when every byte of [address, address + size) lies in committed memory whose protection reads
+// (not kPageNoAccess, not kPageGuard, not kPageExecute alone), as QueryMemory answers; an empty range is
+// readable, one that wraps past the top of the address space is not.
+bool RangeReadable(uintptr_t address, size_t size, ReadableCache* cache);
+
 // Copies `size` bytes from `source` to `destination`; false (and a partial copy) when any byte of the
-// source cannot be read. Never faults.
+// source cannot be read. Never faults, and on Windows does not try a copy RangeReadable refuses, so no
+// exception is raised for it at all. `cache` carries region answers from one read to the next.
 bool GuardedRead(const void* source, void* destination, size_t size);
+bool GuardedRead(const void* source, void* destination, size_t size, ReadableCache* cache);
 
 // The game's ExecuteQuery: a member function taking the object, an 8-byte result slot and the statement.
 using ExecuteQueryFn = void*(GEARLOFT_HOSTCALL*)(void* self, void** result_slot, const char* sql);
@@ -196,6 +213,24 @@ void FreePages(void* address, size_t size);
 // Runs body(context) under the same guard; false when it faulted. The body must hold no objects that
 // need unwinding.
 bool GuardedRun(void (*body)(void* context), void* context);
+
+// Windows exception codes of the faults a guard reports.
+constexpr uint32_t kExceptionAccessViolation = 0xC0000005;
+constexpr uint32_t kExceptionGuardPage = 0x80000001;
+constexpr uint32_t kExceptionStackOverflow = 0xC00000FD;
+constexpr uint32_t kExceptionIllegalInstruction = 0xC000001D;
+constexpr uint32_t kExceptionIntegerDivide = 0xC0000094;
+constexpr uint32_t kExceptionCpp = 0xE06D7363;  // a C++ exception, as the MSVC runtime raises it
+
+// The exception code the last guarded run, read or call of this thread ended with; 0 when it ended
+// normally (or a read was refused before it was tried). Linux gives the code of the matching Windows
+// exception: a segmentation fault or bus error reads as an access violation, a C++ throw as kExceptionCpp.
+uint32_t LastGuardExceptionCode();
+
+// Counts every exception raised in this process from now on, first-chance ones included, with a vectored
+// handler that passes each on (Windows); false where there is no such count (Linux).
+bool StartCountingExceptions();
+uint64_t ExceptionsCounted();
 
 // ---- The processor ---------------------------------------------------------------------------------
 

@@ -43,6 +43,9 @@ int32_t ReadGarageLod(const std::string& settings_file);
 // Reads first_call_age, boot_until, resend and poll_ms in that order, then snapshot, each with its
 // current value as the default.
 void ReadTimingSettings(const std::string& settings_file, Settings* settings);
+// Logs a warning when the settings file begins with a UTF-8 byte-order mark: Windows' profile reader
+// takes the mark as part of the first line, so a section header there is not seen.
+void WarnOfSettingsByteOrderMark(const std::string& settings_file);
 
 // A timing setting that would make the worker spin (poll_ms below 50, resend below 1) or that counts
 // from before the process began (first_call_age, boot_until below 0), as it was read and as it is used.

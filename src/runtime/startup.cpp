@@ -27,6 +27,7 @@ Settings PrepareWorker(const std::string& executable_path, const WorkerDeps& dep
   LogLine("gearloft %s - watching %s (first DB call at %ds, boot re-send until %ds)", kVersion,
           WatchedFolder().c_str(), static_cast<int>(settings.first_call_age),
           static_cast<int>(settings.boot_until));
+  WarnOfSettingsByteOrderMark(paths.settings_file);
   if (!garage_message.empty()) LogLine("%s", garage_message.c_str());
   for (const RaisedSetting& setting : raised) {
     LogLine("WARNING: %s = %d in scripts\\gearloft.ini is used as %d", setting.key,

@@ -144,6 +144,8 @@ TEST(ScriptsDocTest, TravelFloorMessageIsDocumented) {
 const std::vector<std::string>& WorkerMessages() {
   static const std::vector<std::string>& messages = *new std::vector<std::string>{
       "gearloft %s - watching %s (first DB call at %ds, boot re-send until %ds)",
+      "WARNING: scripts\\gearloft.ini begins with a UTF-8 byte-order mark; Windows does not see the section "
+      "on its first line - save it without one",
       "waiting for the ExecuteQuery call-site signature (code not decrypted yet)",
       "WARNING: no signature after 180 s - a game patch may have moved it; nothing will be written",
       "WARNING: %s = %d in scripts\\gearloft.ini is used as %d",

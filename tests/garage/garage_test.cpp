@@ -2,12 +2,16 @@
 // the write-and-move sequence with its failures, and the bound that keeps the regex engine's recursion
 // off a thread's stack limit.
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <regex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -261,6 +265,101 @@ TEST_F(FixGarageLodTest, RefusedMoveKeepsOriginalAndLeavesNoTemporaryFile) {
 
   EXPECT_EQ(FixGarageLod(), "garage LOD: MoveFileEx failed err=" + std::to_string(refused_code) +
                                 " (game may have the file open)");
+  EXPECT_EQ(ReadBytes(config_), kCarLodTwo);
+  EXPECT_FALSE(fs::exists(temporary_));
+}
+
+// ---- The move waits out a program holding the file for a moment ----
+
+struct FakeMoves {
+  std::vector<uint32_t> codes;  // what each try fails with; a try past the list succeeds
+  size_t tries = 0;
+  std::vector<uint32_t> sleeps;
+};
+FakeMoves g_moves;
+
+bool FakeMove(const std::string&, const std::string&, uint32_t* error) {
+  const size_t attempt = g_moves.tries++;
+  if (attempt >= g_moves.codes.size()) return true;
+  *error = g_moves.codes[attempt];
+  return false;
+}
+
+void FakeSleep(uint32_t milliseconds) {
+  g_moves.sleeps.push_back(milliseconds);
+}
+
+TEST(ReplaceMoveRetryingTest, SharingViolationsAndDenialsAreWaitedOutUpToTheFifthTry) {
+  g_moves = FakeMoves{{32, 5, 32, 5}, 0, {}};
+  uint32_t error = 99;
+  EXPECT_TRUE(ReplaceMoveRetrying("a", "b", &error, FakeMove, FakeSleep));
+  EXPECT_EQ(g_moves.tries, 5u);
+  EXPECT_EQ(g_moves.sleeps, (std::vector<uint32_t>{100, 100, 100, 100}));
+}
+
+TEST(ReplaceMoveRetryingTest, FiveFailuresGiveTheLastCode) {
+  g_moves = FakeMoves{{5, 5, 5, 5, 32, 32}, 0, {}};
+  uint32_t error = 0;
+  EXPECT_FALSE(ReplaceMoveRetrying("a", "b", &error, FakeMove, FakeSleep));
+  EXPECT_EQ(g_moves.tries, 5u);
+  EXPECT_EQ(error, 32u);
+  EXPECT_EQ(g_moves.sleeps.size(), 4u);
+}
+
+TEST(ReplaceMoveRetryingTest, OtherCodesAreNotRetried) {
+  g_moves = FakeMoves{{32, 3}, 0, {}};
+  uint32_t error = 0;
+  EXPECT_FALSE(ReplaceMoveRetrying("a", "b", &error, FakeMove, FakeSleep));
+  EXPECT_EQ(g_moves.tries, 2u);
+  EXPECT_EQ(error, 3u);
+  EXPECT_EQ(g_moves.sleeps, std::vector<uint32_t>{100});
+}
+
+// Holds `path` open as a virus scanner or a sync program does: others may read it, but neither write
+// nor replace it. Null where the system cannot refuse other openers (Linux): nothing to show there.
+std::FILE* HoldAgainstReplacing(const fs::path& path) {
+  std::FILE* held = platform::OpenFile(path.u8string(), "rb", platform::Share::kDenyWrite);
+  if (held == nullptr) return nullptr;
+  std::FILE* writer = platform::OpenFile(path.u8string(), "ab", platform::Share::kDenyNone);
+  if (writer != nullptr) {
+    std::fclose(writer);
+    std::fclose(held);
+    return nullptr;
+  }
+  return held;
+}
+
+TEST_F(FixGarageLodTest, ConfigHeldForAMomentIsStillReplaced) {
+  WriteBytes(config_, kCarLodTwo);
+  std::FILE* held = HoldAgainstReplacing(config_);
+  if (held == nullptr) GTEST_SKIP() << "this system lets every opener in";
+  std::thread release([held] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    std::fclose(held);
+  });
+  const std::string message = FixGarageLod();
+  release.join();
+  EXPECT_EQ(message, kForced);
+  EXPECT_NE(ReadBytes(config_).find(kWantedCarLod), std::string::npos);
+  EXPECT_FALSE(fs::exists(temporary_));
+}
+
+TEST_F(FixGarageLodTest, ConfigHeldThroughEveryTryNamesTheLastCode) {
+  WriteBytes(config_, kCarLodTwo);
+  std::FILE* held = HoldAgainstReplacing(config_);
+  if (held == nullptr) GTEST_SKIP() << "this system lets every opener in";
+  // The code a single move onto the held file gets.
+  WriteBytes(folder_ / "probe", "x");
+  uint32_t code = 0;
+  ASSERT_FALSE(platform::ReplaceMove((folder_ / "probe").u8string(), config_.u8string(), &code));
+  ASSERT_TRUE(code == 32 || code == 5) << code;
+  const auto start = std::chrono::steady_clock::now();
+  const std::string message = FixGarageLod();
+  const auto waited = std::chrono::steady_clock::now() - start;
+  std::fclose(held);
+  EXPECT_EQ(message,
+            "garage LOD: MoveFileEx failed err=" + std::to_string(code) + " (game may have the file open)");
+  EXPECT_GE(waited, std::chrono::milliseconds(400));
   EXPECT_EQ(ReadBytes(config_), kCarLodTwo);
   EXPECT_FALSE(fs::exists(temporary_));
 }

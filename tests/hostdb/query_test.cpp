@@ -4,6 +4,7 @@
 #if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -155,6 +156,44 @@ TEST(CallExecuteQueryTest, CallsTheMethodWithObjectSlotAndText) {
   EXPECT_EQ(host.calls, 1);
   EXPECT_EQ(host.last_sql, "SELECT 1");
   EXPECT_EQ(slot, devhost::AddressOf(*host.answer));
+}
+
+// What a build of the game that returns a smart pointer does: it writes 32 bytes, 16-byte aligned
+// stores, into the slot it is given, and the first 8 are the result.
+struct WideSlotSeen {
+  bool aligned = false;
+  bool zeroed = false;
+};
+WideSlotSeen g_wide_slot;
+
+void* GEARLOFT_HOSTCALL WriteWideSlot(void* self, void** result_slot, const char*) {
+  CannedHost* host = static_cast<hostdb_test::CannedObject*>(self)->owner;
+  ++host->calls;
+  g_wide_slot.aligned = reinterpret_cast<uintptr_t>(result_slot) % 16 == 0;
+  unsigned char seen[32];
+  std::memcpy(seen, result_slot, sizeof seen);
+  g_wide_slot.zeroed = std::all_of(seen, seen + sizeof seen, [](unsigned char b) { return b == 0; });
+  void* result = &host->answer->host;
+  void* wide[4] = {result, result, reinterpret_cast<void*>(uintptr_t{0x5A5A5A5A}), self};
+  std::memcpy(result_slot, wide, sizeof wide);
+  return result;
+}
+
+TEST(CallExecuteQueryTest, SlotHolds32ZeroedAlignedBytesAndItsFirst8AreTheResult) {
+  CannedHost host;
+  hostdb_test::AnswerCount(&host, 5);
+  host.vtable.execute_query = &WriteWideSlot;
+  g_wide_slot = WideSlotSeen{};
+  uintptr_t slot = 0;
+  ASSERT_TRUE(CallExecuteQuery(host.global_address(), "SELECT 1", &slot));
+  EXPECT_EQ(host.calls, 1);
+  EXPECT_TRUE(g_wide_slot.aligned);
+  EXPECT_TRUE(g_wide_slot.zeroed);
+  EXPECT_EQ(slot, devhost::AddressOf(*host.answer));
+  // The same again: a second call must find its slot zeroed too.
+  g_wide_slot = WideSlotSeen{};
+  ASSERT_TRUE(CallExecuteQuery(host.global_address(), "SELECT 1", &slot));
+  EXPECT_TRUE(g_wide_slot.zeroed);
 }
 
 TEST(CallExecuteQueryTest, EmptySlotStillCountsAsACall) {

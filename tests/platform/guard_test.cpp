@@ -152,6 +152,63 @@ TEST(GuardedCall, NullMethodGivesFalse) {
   EXPECT_FALSE(GuardedCall(0, &object, &slot, "SELECT 1"));
 }
 
+TEST(LastGuardExceptionCode, FaultGivesAnAccessViolationAndAReturnGivesZero) {
+  ASSERT_NE(ReadOnlyInt(), nullptr);
+  EXPECT_FALSE(GuardedRun(WriteToReadOnlyPage, nullptr));
+  EXPECT_EQ(LastGuardExceptionCode(), kExceptionAccessViolation);
+  int count = 0;
+  EXPECT_TRUE(GuardedRun(AddOne, &count));
+  EXPECT_EQ(LastGuardExceptionCode(), 0u);
+}
+
+// The parts of the CPU state the x64 convention has a callee hand back as it found them.
+struct CpuState {
+  unsigned int mxcsr;       // without its sticky exception flags
+  unsigned short x87;       // control word
+  unsigned long long flags;  // RFLAGS; only the direction flag (0x400) matters
+};
+
+inline CpuState ReadCpu() {
+  CpuState state{0, 0, 0};
+  unsigned int mxcsr = 0;
+  __asm__ volatile("stmxcsr %0" : "=m"(mxcsr));
+  __asm__ volatile("fnstcw %0" : "=m"(state.x87));
+  __asm__ volatile("pushfq\n\tpopq %0" : "=r"(state.flags));
+  state.mxcsr = mxcsr & ~0x3Fu;
+  return state;
+}
+
+inline void WriteCpu(unsigned int mxcsr, unsigned short x87) {
+  __asm__ volatile("cld\n\tldmxcsr %0\n\tfldcw %1" : : "m"(mxcsr), "m"(x87));
+}
+
+// Sets the direction flag, round-toward-zero with flush-to-zero, single precision, then faults.
+void DirtyTheCpuThenFault(void*) {
+  const unsigned int dirty_mxcsr = 0xFF80;
+  const unsigned short dirty_x87 = 0x007F;
+  volatile int* target = ReadOnlyInt();
+  __asm__ volatile("ldmxcsr %0\n\tfldcw %1\n\tstd\n\tmovl $1, (%2)\n\tcld"
+                   :
+                   : "m"(dirty_mxcsr), "m"(dirty_x87), "r"(target)
+                   : "memory");
+}
+
+TEST(GuardedRun, FaultWithTheCpuDirtyHandsBackDirectionFlagMxcsrAndX87AsAtEntry) {
+  ASSERT_NE(ReadOnlyInt(), nullptr);
+  const CpuState original = ReadCpu();
+  // Neither system's default: denormals-are-zero, and the x87 unit at double precision rounding up.
+  const unsigned int entry_mxcsr = 0x1F80 | 0x0040;
+  const unsigned short entry_x87 = 0x0A7F;
+  WriteCpu(entry_mxcsr, entry_x87);
+  const bool returned = GuardedRun(DirtyTheCpuThenFault, nullptr);
+  const CpuState after = ReadCpu();
+  WriteCpu(original.mxcsr, original.x87);
+  EXPECT_FALSE(returned);
+  EXPECT_EQ(after.flags & 0x400, 0u) << "direction flag left set";
+  EXPECT_EQ(after.mxcsr, entry_mxcsr) << std::hex << after.mxcsr;
+  EXPECT_EQ(after.x87, entry_x87) << std::hex << after.x87;
+}
+
 // Outside a guard a fault is the game's own: it must still end the process as it would without us.
 TEST(GuardDeathTest, FaultOutsideAGuardStillEndsTheProcess) {
   ::testing::FLAGS_gtest_death_test_style = "threadsafe";

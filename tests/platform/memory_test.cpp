@@ -2,6 +2,7 @@
 // and reads that report a fault instead of taking it.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -195,6 +196,74 @@ TEST(GuardedRead, RangeRunningIntoANoAccessPageFails) {
 TEST(GuardedRead, NullAddressFails) {
   unsigned char bytes[8] = {};
   EXPECT_FALSE(GuardedRead(nullptr, bytes, sizeof bytes));
+}
+
+TEST(RangeReadable, ReadWriteReadOnlyAndExecuteReadPagesRead) {
+  Pages pages(3, kPageReadWrite);
+  ASSERT_NE(pages.base, nullptr);
+  const size_t page = PageSize();
+  ASSERT_TRUE(ProtectPages(pages.At(page), page, kPageReadOnly));
+  ASSERT_TRUE(ProtectPages(pages.At(2 * page), page, kPageExecuteRead));
+  ReadableCache cache;
+  EXPECT_TRUE(RangeReadable(AddressOf(pages.base), 3 * page, &cache));
+}
+
+TEST(RangeReadable, NoAccessGuardAndExecuteOnlyPagesDoNot) {
+  const uint32_t refused[] = {kPageNoAccess, kPageReadWrite | kPageGuard, kPageExecute};
+  for (const uint32_t protect : refused) {
+    Pages pages(1, protect);
+    ASSERT_NE(pages.base, nullptr) << protect;
+    ReadableCache cache;
+    EXPECT_FALSE(RangeReadable(AddressOf(pages.base), 1, &cache)) << protect;
+  }
+}
+
+TEST(RangeReadable, RangeWhoseLastByteIsOnANoAccessPageDoesNot) {
+  const size_t page = PageSize();
+  Pages pages(2, kPageReadWrite);
+  ASSERT_NE(pages.base, nullptr);
+  ASSERT_TRUE(ProtectPages(pages.At(page), page, kPageNoAccess));
+  ReadableCache cache;
+  EXPECT_TRUE(RangeReadable(AddressOf(pages.At(page - 8)), 8, &cache));
+  EXPECT_FALSE(RangeReadable(AddressOf(pages.At(page - 8)), 9, &cache));
+}
+
+TEST(RangeReadable, FreedPagesAndWrappingRangesDoNotAndAnEmptyRangeDoes) {
+  void* freed = AllocatePages(PageSize(), kPageReadWrite);
+  ASSERT_NE(freed, nullptr);
+  FreePages(freed, PageSize());
+  ReadableCache cache;
+  EXPECT_FALSE(RangeReadable(AddressOf(freed), 1, &cache));
+  const unsigned char byte = 1;
+  EXPECT_FALSE(RangeReadable(AddressOf(&byte), SIZE_MAX, &cache));
+  EXPECT_TRUE(RangeReadable(0, 0, &cache));
+}
+
+TEST(RangeReadable, ReadsInsideOneRegionAskTheSystemOnce) {
+  Pages pages(4, kPageReadWrite);
+  ASSERT_NE(pages.base, nullptr);
+  ReadableCache cache;
+  for (size_t offset = 0; offset < pages.size; offset += 24) {
+    ASSERT_TRUE(RangeReadable(AddressOf(pages.At(offset)), 8, &cache)) << offset;
+  }
+  EXPECT_EQ(cache.queries, 1u);
+  // A fresh cache asks again: nothing is kept from one copy to the next.
+  ReadableCache fresh;
+  EXPECT_TRUE(RangeReadable(AddressOf(pages.base), 8, &fresh));
+  EXPECT_EQ(fresh.queries, 1u);
+}
+
+TEST(GuardedRead, ReadsOfOneCopyShareTheirRegionAnswers) {
+  Pages pages(2, kPageReadWrite);
+  ASSERT_NE(pages.base, nullptr);
+  std::memset(pages.base, 0x33, pages.size);
+  ReadableCache cache;
+  unsigned char bytes[8] = {};
+  for (size_t offset = 0; offset + sizeof bytes <= pages.size; offset += 512) {
+    ASSERT_TRUE(GuardedRead(pages.At(offset), bytes, sizeof bytes, &cache)) << offset;
+    EXPECT_EQ(bytes[0], 0x33);
+  }
+  EXPECT_LE(cache.queries, 1u);
 }
 
 }  // namespace

@@ -56,6 +56,33 @@ TEST_F(PrepareWorkerTest, BannerNamesVersionWatchedFolderAndTimes) {
   EXPECT_EQ(Messages(), std::vector<std::string>{Banner(12, 345)});
 }
 
+const char kByteOrderMarkWarning[] =
+    "WARNING: scripts\\gearloft.ini begins with a UTF-8 byte-order mark; Windows does not see the section on "
+    "its first line - save it without one";
+
+// Windows' reader takes the mark as part of the first line, so the section there is lost (the reader's
+// own tests show that); the log says so right after the banner, before the garage message.
+TEST_F(PrepareWorkerTest, ByteOrderMarkIsWarnedOfRightAfterTheBanner) {
+  folder_.WriteSettings("\xEF\xBB\xBF[gearloft]\nboot_until = 345\n");
+  const Settings settings = PrepareWorker(folder_.ExecutablePath(), deps_);
+  EXPECT_EQ(Messages(), (std::vector<std::string>{Banner(60, settings.boot_until), kByteOrderMarkWarning,
+                                                  "garage LOD forced to 100%d"}));
+}
+
+TEST_F(PrepareWorkerTest, SettingsWithoutAMarkGiveNoWarning) {
+  folder_.WriteSettings("[gearloft]\ngarage_lod = 0\n\xEF\xBB\xBF\n");
+  PrepareWorker(folder_.ExecutablePath(), deps_);
+  EXPECT_EQ(Messages(), std::vector<std::string>{Banner(60, 150)});
+}
+
+// A comment first, as in the shipped file: the mark hides nothing, and is still pointed out.
+TEST_F(PrepareWorkerTest, ByteOrderMarkBeforeACommentLineKeepsTheSettings) {
+  folder_.WriteSettings("\xEF\xBB\xBF; settings\n[gearloft]\ngarage_lod = 0\nfirst_call_age = 12\n");
+  const Settings settings = PrepareWorker(folder_.ExecutablePath(), deps_);
+  EXPECT_EQ(settings.first_call_age, 12);
+  EXPECT_EQ(Messages(), (std::vector<std::string>{Banner(12, 150), kByteOrderMarkWarning}));
+}
+
 TEST_F(PrepareWorkerTest, GarageLodZeroSkipsTheFix) {
   folder_.WriteSettings("[gearloft]\ngarage_lod = 0\n");
   PrepareWorker(folder_.ExecutablePath(), deps_);

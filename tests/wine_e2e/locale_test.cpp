@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -31,22 +30,6 @@ struct History {
   std::vector<std::string> messages;  // the log from "DB live" to the edit's "applied" line
   std::vector<std::string> dump;      // the game's tables after the edit
 };
-
-std::string WithoutGameTicks(const std::string& trace) {
-  const std::string tick = std::to_string(std::strlen(kGameTick)) + " " + kGameTick + "\n";
-  std::string kept;
-  size_t at = 0;
-  while (at < trace.size()) {
-    // Each entry is "<byte count> <text>\n"; the count says where it ends even across line breaks.
-    const size_t space = trace.find(' ', at);
-    if (space == std::string::npos) break;
-    const size_t end = space + 1 + std::stoul(trace.substr(at, space - at)) + 1;
-    const std::string entry = trace.substr(at, end - at);
-    if (entry != tick) kept += entry;
-    at = end;
-  }
-  return kept;
-}
 
 // The rows only one of two sorted dumps holds, to say where they differ.
 std::string RowsOfOneOnly(const std::vector<std::string>& german, const std::vector<std::string>& c_locale) {
@@ -84,7 +67,7 @@ void Play(const std::string& name, const std::vector<std::string>& flags, Histor
   ASSERT_GT(reapplied, changed) << game.Output();
   // "applied" is logged after the read-back: the trace holds every statement of the history by now.
   history->plan_after_edit = ReadBytes(game.PlanFile());
-  history->trace = WithoutGameTicks(ReadBytes(trace));
+  history->trace = TraceWithout(ReadBytes(trace), kGameTick);
   const std::vector<std::string> messages = game.Messages();
   const int live = Find(messages, "DB live");
   ASSERT_GE(live, 0);

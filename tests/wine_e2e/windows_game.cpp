@@ -48,6 +48,22 @@ bool WriteBytes(const fs::path& path, const std::string& bytes) {
   return std::fclose(file) == 0 && written;
 }
 
+std::string TraceWithout(const std::string& trace, const std::string& statement) {
+  const std::string left_out = std::to_string(statement.size()) + " " + statement + "\n";
+  std::string kept;
+  size_t at = 0;
+  while (at < trace.size()) {
+    // The count says where an entry ends even across line breaks.
+    const size_t space = trace.find(' ', at);
+    if (space == std::string::npos) break;
+    const size_t end = space + 1 + std::stoul(trace.substr(at, space - at)) + 1;
+    const std::string entry = trace.substr(at, end - at);
+    if (entry != left_out) kept += entry;
+    at = end;
+  }
+  return kept;
+}
+
 int Find(const std::vector<std::string>& messages, const std::string& prefix, int from) {
   for (size_t i = static_cast<size_t>(std::max(from, 0)); i < messages.size(); ++i) {
     if (messages[i].rfind(prefix, 0) == 0) return static_cast<int>(i);
@@ -55,9 +71,13 @@ int Find(const std::vector<std::string>& messages, const std::string& prefix, in
   return -1;
 }
 
-WindowsGame::WindowsGame(const std::string& name) {
+WindowsGame::WindowsGame(const std::string& name) : WindowsGame(name, 0) {}
+
+WindowsGame::WindowsGame(const std::string& name, size_t folder_length) {
   std::random_device random;
   folder_ = fs::temp_directory_path() / ("gearloft-wine-" + name + "-" + std::to_string(random()));
+  const size_t length = folder_.make_preferred().wstring().size();
+  if (folder_length > length + 1) folder_ /= std::string(folder_length - length - 1, 'p');
   fs::create_directories(ScriptsFolder());
   const fs::path game = GEARLOFT_DEVHOST_EXE;
   executable_ = folder_ / game.filename();

@@ -22,6 +22,10 @@ extern const char kQuickSettings[];
 std::string ReadBytes(const fs::path& path);
 bool WriteBytes(const fs::path& path, const std::string& bytes);
 
+// A query trace ("<byte count> <text>\n" per statement) without the entries that are `statement`: the
+// simulated game's own once-a-second query lands in it as timing allows.
+std::string TraceWithout(const std::string& trace, const std::string& statement);
+
 // Index of the first message at or after `from` that begins with `prefix`; -1 when there is none.
 int Find(const std::vector<std::string>& messages, const std::string& prefix, int from = 0);
 
@@ -31,6 +35,8 @@ class WindowsGame {
   static constexpr const char* kStopScript = "zz_wine_stop.ini";
 
   explicit WindowsGame(const std::string& name);
+  // A game whose folder's path is exactly `folder_length` characters long, padded with a folder of its own.
+  WindowsGame(const std::string& name, size_t folder_length);
   ~WindowsGame();
   WindowsGame(const WindowsGame&) = delete;
   WindowsGame& operator=(const WindowsGame&) = delete;

@@ -22,6 +22,20 @@ constexpr size_t kGuardedSignalCount = sizeof kGuardedSignals / sizeof kGuardedS
 // The handlers that were in place before ours, for faults outside any guard.
 struct sigaction g_previous[kGuardedSignalCount];
 
+// What the last guard of this thread ended with (LastGuardExceptionCode).
+__attribute__((tls_model("initial-exec"))) thread_local uint32_t t_last_code = 0;
+
+uint32_t CodeOfSignal(int signal_number) {
+  switch (signal_number) {
+    case SIGILL:
+      return kExceptionIllegalInstruction;
+    case SIGFPE:
+      return kExceptionIntegerDivide;
+    default:
+      return kExceptionAccessViolation;
+  }
+}
+
 // The innermost guard of this thread. Initial-exec TLS: the handler may run on a game thread that never
 // touched this variable, and a lazily allocated TLS block could call malloc inside the handler.
 __attribute__((tls_model("initial-exec"))) thread_local sigjmp_buf* volatile t_guard = nullptr;
@@ -124,18 +138,42 @@ std::atomic<int> g_read_mode{0};
 
 bool GuardedRun(void (*body)(void* context), void* context) {
   EnsureHandlers();
+  // The kernel starts a signal handler with the floating-point state reset, and the jump back keeps it:
+  // the caller's MXCSR and x87 control word (which the x64 convention preserves) are put back by hand.
+  const unsigned int mxcsr = __builtin_ia32_stmxcsr();
+  unsigned short x87_control = 0;
+  __asm__ volatile("fnstcw %0" : "=m"(x87_control));
   sigjmp_buf jump;
   sigjmp_buf* const outer = t_guard;
   // Save and restore the signal mask: the fault's signal is blocked while its handler runs and must be
   // open again for the next guard.
-  if (sigsetjmp(jump, 1) != 0) {
+  const int caught = sigsetjmp(jump, 1);
+  if (caught != 0) {
     t_guard = outer;
+    __asm__ volatile("cld");
+    __builtin_ia32_ldmxcsr(mxcsr);
+    __asm__ volatile("fldcw %0" : : "m"(x87_control));
+    t_last_code = CodeOfSignal(caught);
     return false;
   }
   t_guard = &jump;
   const bool ok = RunCatching(body, context);
   t_guard = outer;
+  t_last_code = ok ? 0 : kExceptionCpp;
   return ok;
+}
+
+uint32_t LastGuardExceptionCode() {
+  return t_last_code;
+}
+
+// Linux has no vectored handlers to count with.
+bool StartCountingExceptions() {
+  return false;
+}
+
+uint64_t ExceptionsCounted() {
+  return 0;
 }
 
 bool GuardedCall(uintptr_t method, void* object, void** result_slot, const char* sql) {
@@ -144,6 +182,12 @@ bool GuardedCall(uintptr_t method, void* object, void** result_slot, const char*
 }
 
 bool GuardedRead(const void* source, void* destination, size_t size) {
+  ReadableCache cache;
+  return GuardedRead(source, destination, size, &cache);
+}
+
+bool GuardedRead(const void* source, void* destination, size_t size, ReadableCache* cache) {
+  t_last_code = 0;
   if (size == 0) return true;
   if (g_read_mode.load(std::memory_order_relaxed) != 2) {
     // The kernel copies and stops at the first unreadable page, so no signal is involved at all.
@@ -152,11 +196,18 @@ bool GuardedRead(const void* source, void* destination, size_t size) {
     const ssize_t copied = process_vm_readv(getpid(), &local, 1, &remote, 1, 0);
     if (copied >= 0) {
       g_read_mode.store(1, std::memory_order_relaxed);
-      return static_cast<size_t>(copied) == size;
+      if (static_cast<size_t>(copied) == size) return true;
+      t_last_code = kExceptionAccessViolation;
+      return false;
     }
-    if (errno != ENOSYS && errno != EPERM) return false;
+    if (errno != ENOSYS && errno != EPERM) {
+      t_last_code = kExceptionAccessViolation;
+      return false;
+    }
     g_read_mode.store(2, std::memory_order_relaxed);
   }
+  // The copy below faults for real: what the memory manager refuses is not tried.
+  if (!RangeReadable(reinterpret_cast<uintptr_t>(source), size, cache)) return false;
   CopyContext copy{static_cast<const unsigned char*>(source), static_cast<unsigned char*>(destination), size};
   return GuardedRun(CopyBytes, &copy);
 }

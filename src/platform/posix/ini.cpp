@@ -88,8 +88,8 @@ int ReadIniInt(const std::string& file, const std::string& section, const std::s
                int default_value) {
   std::string content;
   if (!ReadWholeFile(file, &content)) return default_value;
-  // An editor's UTF-8 byte-order mark must not hide the first section header.
-  if (content.compare(0, 3, "\xEF\xBB\xBF") == 0) content.erase(0, 3);
+  // A UTF-8 byte-order mark stays part of the first line, as Windows reads it: "\xEF\xBB\xBF[gearloft]"
+  // heads no section.
 
   const std::string wanted_section = TrimBlanks(section);
   const std::string wanted_key = TrimBlanks(key);

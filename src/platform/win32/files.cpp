@@ -20,6 +20,7 @@ namespace {
 
 using win32::FromWide;
 using win32::ToWide;
+using win32::ToWidePath;
 
 // Set by tests while the code under test may run on other threads.
 std::atomic<RefuseHook> refuse_hook{nullptr};
@@ -106,7 +107,7 @@ int ReadIniInt(const std::string& file, const std::string& section, const std::s
 
 bool CreateDirectoryOneLevel(const std::string& path) {
   if (Refused("mkdir", path)) return false;
-  return CreateDirectoryW(ToWide(path).c_str(), nullptr) != 0;
+  return CreateDirectoryW(ToWidePath(path, kMaxFolderPathUnits).c_str(), nullptr) != 0;
 }
 
 bool ReplaceMove(const std::string& from, const std::string& to, uint32_t* error) {
@@ -114,19 +115,21 @@ bool ReplaceMove(const std::string& from, const std::string& to, uint32_t* error
     if (error != nullptr) *error = ERROR_ACCESS_DENIED;
     return false;
   }
-  if (MoveFileExW(ToWide(from).c_str(), ToWide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return true;
+  if (MoveFileExW(ToWidePath(from).c_str(), ToWidePath(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0) {
+    return true;
+  }
   const DWORD code = GetLastError();
   if (error != nullptr) *error = code;
   return false;
 }
 
 bool DeleteFilePath(const std::string& path) {
-  return DeleteFileW(ToWide(path).c_str()) != 0;
+  return DeleteFileW(ToWidePath(path).c_str()) != 0;
 }
 
 std::FILE* OpenFile(const std::string& path, const char* mode, Share share) {
   if (Refused("open", path) || mode == nullptr) return nullptr;
-  const std::wstring wide_path = ToWide(path);
+  const std::wstring wide_path = ToWidePath(path);
   const std::wstring wide_mode = ToWide(mode);
   switch (share) {
     case Share::kExclusive:
@@ -190,7 +193,7 @@ struct SearchCloser {
 
 std::vector<DirEntry> ListFolder(const std::string& folder, const std::string& suffix) {
   std::vector<DirEntry> entries;
-  const std::wstring pattern = ToWide(folder + "\\*" + suffix);
+  const std::wstring pattern = ToWidePath(folder + "\\*" + suffix);
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW(pattern.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return entries;

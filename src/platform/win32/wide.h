@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "platform/long_path.h"
+
 namespace gearloft::platform::win32 {
 
 inline std::wstring ToWide(const std::string& text) {
@@ -16,6 +18,12 @@ inline std::wstring ToWide(const std::string& text) {
   std::wstring wide(static_cast<size_t>(needed), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), length, &wide[0], needed);
   return wide;
+}
+
+// A path for the system's file functions: in the extended-length form once it is `limit` units or more
+// long, so a game installed deep in the folder tree still gets its folder, log and scripts.
+inline std::wstring ToWidePath(const std::string& path, size_t limit = kMaxPathUnits) {
+  return ToWide(ExtendedLengthPath(path, limit));
 }
 
 inline std::string FromWide(const wchar_t* text, size_t length) {
