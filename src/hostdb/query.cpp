@@ -55,8 +55,8 @@ bool ResolveMethod(uintptr_t global, uintptr_t* object, uintptr_t* method) {
     return false;
   }
   uintptr_t entry = 0;
-  if (!platform::GuardedRead(reinterpret_cast<const void*>(table + kExecuteQueryEntry), &entry,
-                             sizeof entry, &cache) ||
+  if (!platform::GuardedRead(reinterpret_cast<const void*>(table + kExecuteQueryEntry), &entry, sizeof entry,
+                             &cache) ||
       entry == 0) {
     return false;
   }
@@ -164,9 +164,8 @@ std::vector<QueryCell> ReadRow(uintptr_t cells, size_t columns, TextBudget* budg
   std::vector<QueryCell> row;
   row.reserve(columns);
   std::vector<uint8_t> raw(columns * kCellSize);
-  const bool whole =
-      !raw.empty() &&
-      platform::GuardedRead(reinterpret_cast<const void*>(cells), raw.data(), raw.size(), &budget->regions);
+  const bool whole = !raw.empty() && platform::GuardedRead(reinterpret_cast<const void*>(cells), raw.data(),
+                                                           raw.size(), &budget->regions);
   for (size_t j = 0; j < columns; ++j) {
     const uintptr_t cell = cells + kCellSize * j;
     uint8_t tag = 0;

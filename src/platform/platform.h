@@ -181,8 +181,8 @@ struct ReadableCache {
   static constexpr size_t kSlots = 8;
   uintptr_t begin[kSlots] = {};
   uintptr_t end[kSlots] = {};
-  size_t next = 0;      // the slot the next region replaces
-  size_t queries = 0;   // QueryMemory calls made for this cache
+  size_t next = 0;     // the slot the next region replaces
+  size_t queries = 0;  // QueryMemory calls made for this cache
 };
 
 // True when every byte of [address, address + size) lies in committed memory whose protection reads

@@ -163,8 +163,8 @@ TEST(LastGuardExceptionCode, FaultGivesAnAccessViolationAndAReturnGivesZero) {
 
 // The parts of the CPU state the x64 convention has a callee hand back as it found them.
 struct CpuState {
-  unsigned int mxcsr;       // without its sticky exception flags
-  unsigned short x87;       // control word
+  unsigned int mxcsr;        // without its sticky exception flags
+  unsigned short x87;        // control word
   unsigned long long flags;  // RFLAGS; only the direction flag (0x400) matters
 };
 

@@ -59,9 +59,9 @@ TEST(ExtendedLengthPath, UncPathBecomesTheUncForm) {
 TEST(ExtendedLengthPath, PrefixedRelativeAndDriveRelativePathsAreLeftAlone) {
   const std::string long_part(300, 'd');
   // The last one names a server without a share.
-  for (const std::string& path : {"\\\\?\\C:\\" + long_part, "\\\\.\\C:\\" + long_part,
-                                  "scripts\\" + long_part, "C:" + long_part, "\\" + long_part,
-                                  "\\\\" + long_part}) {
+  for (const std::string& path :
+       {"\\\\?\\C:\\" + long_part, "\\\\.\\C:\\" + long_part, "scripts\\" + long_part, "C:" + long_part,
+        "\\" + long_part, "\\\\" + long_part}) {
     EXPECT_EQ(ExtendedLengthPath(path), path) << path.substr(0, 12);
   }
 }
