@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "apply/apply.h"
+#include "check/game_tables.h"
 #include "check_support.h"
 #include "compiler/compiler.h"
 #include "devhost/devhost.h"
@@ -494,39 +495,9 @@ TEST(CheckApplyTest, BonnetPastItsCarsBlockFailsItsFileAndTheNextCarsOwnLands) {
 
 // The rows of `sql` on a SQLite file, as the game's bridge copies them.
 QueryResult QueryFile(const std::string& path, const std::string& sql) {
-  QueryResult result;
   sqlite3* db = nullptr;
-  sqlite3_stmt* statement = nullptr;
-  if (sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
-      sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK) {
-    result.ok = true;
-    for (int c = 0; c < sqlite3_column_count(statement); ++c)
-      result.columns.push_back(sqlite3_column_name(statement, c));
-    while (sqlite3_step(statement) == SQLITE_ROW) {
-      std::vector<QueryCell> row(result.columns.size());
-      for (int c = 0; c < sqlite3_column_count(statement); ++c) {
-        QueryCell& cell = row[static_cast<size_t>(c)];
-        switch (sqlite3_column_type(statement, c)) {
-          case SQLITE_INTEGER:
-            cell.kind = QueryCell::Kind::kInteger;
-            cell.integer = sqlite3_column_int64(statement, c);
-            break;
-          case SQLITE_FLOAT:
-            cell.kind = QueryCell::Kind::kReal;
-            cell.real = sqlite3_column_double(statement, c);
-            break;
-          case SQLITE_TEXT:
-            cell.kind = QueryCell::Kind::kText;
-            cell.text = reinterpret_cast<const char*>(sqlite3_column_text(statement, c));
-            break;
-          default:
-            break;
-        }
-      }
-      result.rows.push_back(row);
-    }
-  }
-  sqlite3_finalize(statement);
+  const QueryResult result =
+      sqlite3_open(path.c_str(), &db) == SQLITE_OK ? check::QueryRows(db, sql) : QueryResult();
   sqlite3_close(db);
   return result;
 }

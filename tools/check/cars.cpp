@@ -2,56 +2,18 @@
 // every table a key touches, grouped by key family, with the next free Level a new row would take.
 #include "check/cars.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "check/game_tables.h"
 #include "check/report.h"
 #include "scripts/scripts.h"
 
 namespace gearloft::check {
 namespace {
-
-// The rows of `sql`, each cell as the bridge would copy it. `ok` false when SQLite refuses it.
-QueryResult Rows(sqlite3* db, const std::string& sql) {
-  QueryResult result;
-  sqlite3_stmt* statement = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) return result;
-  const int width = sqlite3_column_count(statement);
-  for (int c = 0; c < width; ++c) result.columns.push_back(sqlite3_column_name(statement, c));
-  int status = SQLITE_ROW;
-  while ((status = sqlite3_step(statement)) == SQLITE_ROW) {
-    std::vector<QueryCell> row(static_cast<size_t>(width));
-    for (int c = 0; c < width; ++c) {
-      QueryCell& cell = row[static_cast<size_t>(c)];
-      switch (sqlite3_column_type(statement, c)) {
-        case SQLITE_INTEGER:
-          cell.kind = QueryCell::Kind::kInteger;
-          cell.integer = sqlite3_column_int64(statement, c);
-          break;
-        case SQLITE_FLOAT:
-          cell.kind = QueryCell::Kind::kReal;
-          cell.real = sqlite3_column_double(statement, c);
-          break;
-        case SQLITE_TEXT:
-          cell.kind = QueryCell::Kind::kText;
-          cell.text.assign(reinterpret_cast<const char*>(sqlite3_column_text(statement, c)),
-                           static_cast<size_t>(sqlite3_column_bytes(statement, c)));
-          break;
-        default:
-          break;
-      }
-    }
-    result.rows.push_back(row);
-  }
-  result.ok = status == SQLITE_DONE;
-  sqlite3_finalize(statement);
-  return result;
-}
 
 // Letters, digits and '_' only: safe between quotes, as a car name in a section header must be anyway.
 bool IsPlainName(const std::string& text) {
@@ -135,7 +97,7 @@ std::string CarList(sqlite3* db, const std::string& text) {
     sql += " WHERE MediaName LIKE '%" + EscapedLike(text) + "%' ESCAPE '\\'";
     if (IsDigits(text)) sql += " OR Id = " + text;
   }
-  const QueryResult cars = Rows(db, sql);
+  const QueryResult cars = QueryRows(db, sql);
   std::vector<std::pair<std::string, std::string>> lines;  // MediaName, Id
   for (const std::vector<QueryCell>& row : cars.rows) {
     if (row.size() < 2) continue;
@@ -156,10 +118,10 @@ bool CarDetails(sqlite3* db, const std::string& car, std::string* text, std::str
     *error = "a car is named by its Id or its MediaName (letters, digits and _): " + car;
     return false;
   }
-  const QueryResult found =
-      Rows(db, IsDigits(car)
-                   ? "SELECT Id, MediaName FROM Data_Car WHERE Id = " + car
-                   : "SELECT Id, MediaName FROM Data_Car WHERE MediaName = '" + car + "' COLLATE NOCASE");
+  const QueryResult found = QueryRows(
+      db, IsDigits(car)
+              ? "SELECT Id, MediaName FROM Data_Car WHERE Id = " + car
+              : "SELECT Id, MediaName FROM Data_Car WHERE MediaName = '" + car + "' COLLATE NOCASE");
   if (!found.ok || found.rows.empty() || found.rows[0][0].kind != QueryCell::Kind::kInteger) {
     *error = "no such car in Data_Car: " + car;
     return false;
@@ -177,27 +139,27 @@ bool CarDetails(sqlite3* db, const std::string& car, std::string* text, std::str
       *text += "  " + std::string(table.table);
       if (table.next_column != nullptr) {
         // What a new row of a script would take: the highest one the car has, plus one.
-        const QueryResult highest = Rows(db, std::string("SELECT COALESCE(MAX(") + table.next_column +
-                                                 "), 0) + 1 FROM " + table.table + " WHERE " + owner);
+        const QueryResult highest = QueryRows(db, std::string("SELECT COALESCE(MAX(") + table.next_column +
+                                                      "), 0) + 1 FROM " + table.table + " WHERE " + owner);
         if (highest.ok && !highest.rows.empty()) {
           *text += " (next free " + std::string(table.next_column) + " " + CellText(highest.rows[0][0]) + ")";
         }
       }
       *text += ":\n";
       AppendRows(
-          Rows(db, std::string("SELECT * FROM ") + table.table + " WHERE " + owner + " ORDER BY rowid"),
+          QueryRows(db, std::string("SELECT * FROM ") + table.table + " WHERE " + owner + " ORDER BY rowid"),
           text);
     }
     if (std::string(family.title).rfind("springs", 0) == 0) {
       // The heights a ride drop moves: the physics rows the car's spring/damper rows point to.
       *text += "  List_SpringDamperPhysics:\n";
-      AppendRows(Rows(db,
-                      "SELECT * FROM List_SpringDamperPhysics WHERE SpringDamperPhysicsID IN (SELECT "
-                      "FrontSpringDamperPhysicsID FROM List_UpgradeSpringDamper WHERE Ordinal = " +
-                          id +
-                          " UNION SELECT RearSpringDamperPhysicsID FROM List_UpgradeSpringDamper WHERE "
-                          "Ordinal = " +
-                          id + ") ORDER BY SpringDamperPhysicsID"),
+      AppendRows(QueryRows(db,
+                           "SELECT * FROM List_SpringDamperPhysics WHERE SpringDamperPhysicsID IN (SELECT "
+                           "FrontSpringDamperPhysicsID FROM List_UpgradeSpringDamper WHERE Ordinal = " +
+                               id +
+                               " UNION SELECT RearSpringDamperPhysicsID FROM List_UpgradeSpringDamper WHERE "
+                               "Ordinal = " +
+                               id + ") ORDER BY SpringDamperPhysicsID"),
                  text);
     }
   }

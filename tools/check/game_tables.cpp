@@ -164,6 +164,23 @@ sqlite3* OpenGameCopy(const std::string& path, std::string* error) {
   return copy;
 }
 
+QueryResult QueryRows(sqlite3* db, const std::string& sql) {
+  QueryResult result;
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) return result;
+  const int width = sqlite3_column_count(statement);
+  for (int c = 0; c < width; ++c) result.columns.push_back(sqlite3_column_name(statement, c));
+  int status = SQLITE_ROW;
+  while ((status = sqlite3_step(statement)) == SQLITE_ROW) {
+    std::vector<QueryCell> row;
+    for (int c = 0; c < width; ++c) row.push_back(ReadCell(statement, c));
+    result.rows.push_back(row);
+  }
+  result.ok = status == SQLITE_DONE;
+  sqlite3_finalize(statement);
+  return result;
+}
+
 std::string MissingGameTables(sqlite3* db) {
   std::string missing;
   for (const GameTable& table : GameTables()) {

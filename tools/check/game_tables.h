@@ -27,6 +27,9 @@ bool IsSnapshotFile(const std::string& path);
 // or the bundled fixture when `path` is empty. Null and `error` when the file cannot be opened or read.
 sqlite3* OpenGameCopy(const std::string& path, std::string* error);
 
+// The rows of `sql` on `db`, each cell as the game's bridge copies it; `ok` false when SQLite refuses it.
+QueryResult QueryRows(sqlite3* db, const std::string& sql);
+
 // Empty when `db` holds every game table with its columns; otherwise what is missing, e.g.
 // "no table Data_Car; List_UpgradeCarBodyHood has no column Sequence".
 std::string MissingGameTables(sqlite3* db);
