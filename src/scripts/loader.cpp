@@ -24,37 +24,9 @@ static std::u16string Utf8ToUtf16(const std::string& text) {
   size_t i = 0;
   const size_t size = text.size();
   while (i < size) {
-    const unsigned char lead = static_cast<unsigned char>(text[i]);
-    size_t length = 0;
     uint32_t point = 0;
-    uint32_t smallest = 0;
-    if (lead < 0x80) {
-      length = 1;
-      point = lead;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-      point = lead & 0x1Fu;
-      smallest = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      point = lead & 0x0Fu;
-      smallest = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      point = lead & 0x07u;
-      smallest = 0x10000;
-    }
-    bool good = length != 0 && i + length <= size;
-    for (size_t k = 1; good && k < length; ++k) {
-      const unsigned char next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0u) != 0x80u) {
-        good = false;
-      } else {
-        point = (point << 6) | (next & 0x3Fu);
-      }
-    }
-    if (good && (point < smallest || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))) good = false;
-    if (!good) {
+    const size_t length = Utf8SequenceAt(text, i, &point);
+    if (length == 0) {
       units.push_back(u'\xFFFD');
       ++i;
       continue;

@@ -7,24 +7,26 @@
 
 namespace gearloft {
 
-// Length of the well-formed UTF-8 sequence at `at`, or 0: overlong forms, surrogates and code points
-// past U+10FFFF are not well-formed, as the system's conversion to UTF-16 rejects them too.
-static size_t Utf8SequenceAt(const std::string& text, size_t at) {
+size_t Utf8SequenceAt(const std::string& text, size_t at, uint32_t* point) {
   const unsigned char lead = static_cast<unsigned char>(text[at]);
   size_t length = 0;
-  uint32_t point = 0;
+  uint32_t value = 0;
   uint32_t smallest = 0;
+  if (lead < 0x80) {
+    *point = lead;
+    return 1;
+  }
   if (lead >= 0xC2 && lead <= 0xDF) {
     length = 2;
-    point = lead & 0x1Fu;
+    value = lead & 0x1Fu;
     smallest = 0x80;
   } else if (lead >= 0xE0 && lead <= 0xEF) {
     length = 3;
-    point = lead & 0x0Fu;
+    value = lead & 0x0Fu;
     smallest = 0x800;
   } else if (lead >= 0xF0 && lead <= 0xF4) {
     length = 4;
-    point = lead & 0x07u;
+    value = lead & 0x07u;
     smallest = 0x10000;
   } else {
     return 0;
@@ -33,9 +35,10 @@ static size_t Utf8SequenceAt(const std::string& text, size_t at) {
   for (size_t k = 1; k < length; ++k) {
     const unsigned char next = static_cast<unsigned char>(text[at + k]);
     if ((next & 0xC0u) != 0x80u) return 0;
-    point = (point << 6) | (next & 0x3Fu);
+    value = (value << 6) | (next & 0x3Fu);
   }
-  if (point < smallest || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return 0;
+  if (value < smallest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  *point = value;
   return length;
 }
 
@@ -51,7 +54,8 @@ std::string PrintableText(const std::string& text) {
       ++i;
       continue;
     }
-    const size_t length = byte >= 0x80 ? Utf8SequenceAt(text, i) : 0;
+    uint32_t point = 0;
+    const size_t length = byte >= 0x80 ? Utf8SequenceAt(text, i, &point) : 0;
     if (length != 0) {
       shown.append(text, i, length);
       i += length;

@@ -175,6 +175,11 @@ struct ScriptText {
 // Only a regular file of at most kLargestScript bytes is read, tried `attempts` times 100 ms apart.
 ScriptText ReadScriptFile(const std::string& path, int attempts = kScriptReadAttempts);
 
+// Length of the well-formed UTF-8 sequence at `at` (1 for an ASCII byte) with its code point in `point`,
+// or 0: overlong forms, surrogates and code points past U+10FFFF are not well-formed, as the system's
+// conversion to UTF-16 rejects them too.
+size_t Utf8SequenceAt(const std::string& text, size_t at, uint32_t* point);
+
 // `text` with every byte below 0x20 but the tab, 0x7F, and every byte outside a well-formed UTF-8
 // sequence written as "\xNN", so a message quoting a script stays one whole line of text.
 std::string PrintableText(const std::string& text);

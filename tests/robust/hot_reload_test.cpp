@@ -23,22 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Each row of a dump, keyed by its table.
-std::set<std::string> RowsOf(const std::string& dump) {
-  std::set<std::string> rows;
-  std::istringstream in(dump);
-  std::string table;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("table ", 0) == 0) {
-      table = line.substr(6);
-    } else {
-      rows.insert(table + ": " + line);
-    }
-  }
-  return rows;
-}
-
 std::string TablesOf(const ScriptSet& folder) {
   RunOptions options;
   options.steps = {folder};
@@ -63,9 +47,9 @@ void TypeThenSaveByRename(const std::string& name, const std::string& typed, con
   ScriptSet final_folder = others;
   final_folder[name] = saved;
   // What the other scripts added to or changed in the game's tables.
-  const std::set<std::string> untouched = RowsOf(TablesOf(ScriptSet()));
+  const std::set<std::string> untouched = RowSet(TablesOf(ScriptSet()));
   std::set<std::string> others_rows;
-  for (const std::string& row : RowsOf(TablesOf(others))) {
+  for (const std::string& row : RowSet(TablesOf(others))) {
     if (untouched.count(row) == 0) others_rows.insert(row);
   }
   ASSERT_FALSE(others_rows.empty());
@@ -90,7 +74,7 @@ void TypeThenSaveByRename(const std::string& name, const std::string& typed, con
   options.sleeps_per_step = static_cast<int>(edits.size()) + 6;
   options.recovery_sleeps = 1;
   options.on_sleep = [&](int sleep) {
-    const std::set<std::string> now = RowsOf(DumpTables(RunningConnection()));
+    const std::set<std::string> now = RowSet(DumpTables(RunningConnection()));
     ++passes_checked;
     for (const std::string& row : others_rows) {
       if (now.count(row) == 0 && losses.size() < 5) {

@@ -37,25 +37,10 @@ const StatementKind kKinds[] = {
     {"rewrite read-back", "FrontWheelDiameter = 23 AND Price"},
 };
 
-std::set<std::string> RowsOf(const std::string& dump) {
-  std::set<std::string> rows;
-  std::istringstream in(dump);
-  std::string table;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("table ", 0) == 0) {
-      table = line.substr(6);
-    } else {
-      rows.insert(table + ": " + line);
-    }
-  }
-  return rows;
-}
-
 std::set<std::string> FreshStart(const ScriptSet& folder) {
   RunOptions options;
   options.steps = {folder};
-  return RowsOf(RunSequence(options).final_tables);
+  return RowSet(RunSequence(options).final_tables);
 }
 
 // The worker's messages so far, without their time and age prefix.
@@ -125,7 +110,7 @@ TEST(ReapplyFault, EveryKindOnceAndOnwardsKeepsTheTablesAtWhatTheLogSays) {
           }
         }
         if (!applied) return;
-        const std::set<std::string> rows = RowsOf(DumpTables(RunningConnection()));
+        const std::set<std::string> rows = RowSet(DumpTables(RunningConnection()));
         const std::set<std::string>& want = new_in_force ? new_rows : old_rows;
         if (rows != want) {
           problems.push_back("sleep " + std::to_string(sleep) + ": the tables are not the " +
@@ -156,7 +141,7 @@ TEST(ReapplyFault, EveryKindOnceAndOnwardsKeepsTheTablesAtWhatTheLogSays) {
           Count(run.log, "ERROR: apply missed 3 times in a row - holding until scripts\\tunebay changes"),
           onwards ? 1u : 0u)
           << label;
-      EXPECT_EQ(RowsOf(run.final_tables), new_rows) << label;
+      EXPECT_EQ(RowSet(run.final_tables), new_rows) << label;
       EXPECT_EQ(run.integrity, "ok") << label;
     }
   }

@@ -251,6 +251,21 @@ std::string DumpTables(sqlite3* connection) {
   return dump;
 }
 
+std::set<std::string> RowSet(const std::string& dump) {
+  std::set<std::string> rows;
+  std::istringstream in(dump);
+  std::string table;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("table ", 0) == 0) {
+      table = line.substr(6);
+    } else {
+      rows.insert(table + ": " + line);
+    }
+  }
+  return rows;
+}
+
 std::string IntegrityCheck(sqlite3* connection) {
   Dumping() = true;
   std::string joined;

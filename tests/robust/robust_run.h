@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,8 @@ std::string DumpTables(sqlite3* connection);
 std::string IntegrityCheck(sqlite3* connection);
 // The first lines where two dumps differ, for a failure message.
 std::string DumpDifference(const std::string& want, const std::string& got);
+// Each row of a dump as "table: cells", for comparing two dumps whatever their row order.
+std::set<std::string> RowSet(const std::string& dump);
 
 struct InjectedFault {
   devhost::CallFault kind = devhost::CallFault::kNone;
