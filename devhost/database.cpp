@@ -249,7 +249,9 @@ Database* WrapDatabase(sqlite3* connection) {
   return new Database{&kVtable, state};
 }
 
-Database* OpenDatabase(const std::string& path, const FixtureOptions& fixture, std::string* error) {
+namespace {
+
+sqlite3* OpenConnection(const std::string& path, std::string* error) {
   sqlite3* connection = nullptr;
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
   if (sqlite3_open_v2(path.c_str(), &connection, flags, nullptr) != SQLITE_OK) {
@@ -257,9 +259,32 @@ Database* OpenDatabase(const std::string& path, const FixtureOptions& fixture, s
     sqlite3_close(connection);
     return nullptr;
   }
-  // Tests read the file from their own process while the game runs: the game's statements wait out
+  // Tests may read a file from their own process while the game runs: the game's statements wait out
   // their short read locks instead of failing as if the game had refused them.
   sqlite3_busy_timeout(connection, 10000);
+  return connection;
+}
+
+// Copies the whole main database of `from` over that of `to`.
+bool CopyDatabase(sqlite3* from, sqlite3* to, const std::string& what, std::string* error) {
+  sqlite3_backup* backup = sqlite3_backup_init(to, "main", from, "main");
+  if (backup == nullptr) {
+    *error = "cannot copy " + what + ": " + sqlite3_errmsg(to);
+    return false;
+  }
+  const int step = sqlite3_backup_step(backup, -1);
+  const int finish = sqlite3_backup_finish(backup);
+  if (step != SQLITE_DONE || finish != SQLITE_OK) {
+    *error = "cannot copy " + what + ": " + sqlite3_errstr(step != SQLITE_DONE ? step : finish);
+    return false;
+  }
+  return true;
+}
+
+// Opens `path`, giving it the fixture when it has no table.
+sqlite3* OpenWithFixture(const std::string& path, const FixtureOptions& fixture, std::string* error) {
+  sqlite3* connection = OpenConnection(path, error);
+  if (connection == nullptr) return nullptr;
   sqlite3_stmt* statement = nullptr;
   int tables = -1;
   if (sqlite3_prepare_v2(connection, "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table'", -1,
@@ -277,9 +302,65 @@ Database* OpenDatabase(const std::string& path, const FixtureOptions& fixture, s
     sqlite3_close(connection);
     return nullptr;
   }
+  return connection;
+}
+
+Database* OwnedDatabase(sqlite3* connection) {
   Database* database = WrapDatabase(connection);
   database->state->owns_connection = true;
   return database;
+}
+
+}  // namespace
+
+Database* OpenDatabase(const std::string& path, const FixtureOptions& fixture, std::string* error) {
+  sqlite3* connection = OpenWithFixture(path, fixture, error);
+  return connection != nullptr ? OwnedDatabase(connection) : nullptr;
+}
+
+Database* LoadDatabase(const std::string& path, const FixtureOptions& fixture, std::string* error) {
+  sqlite3* file = OpenWithFixture(path, fixture, error);
+  if (file == nullptr) return nullptr;
+  sqlite3* memory = OpenConnection(":memory:", error);
+  const bool loaded = memory != nullptr && CopyDatabase(file, memory, path, error);
+  sqlite3_close(file);
+  if (!loaded) {
+    sqlite3_close(memory);
+    return nullptr;
+  }
+  return OwnedDatabase(memory);
+}
+
+bool DumpDatabase(Database* database, const std::string& path, std::string* error) {
+  const std::string part = path + ".part";
+  std::remove(part.c_str());
+  sqlite3* file = OpenConnection(part, error);
+  if (file == nullptr) return false;
+  bool copied = false;
+  {
+    std::lock_guard<std::mutex> lock(database->state->mutex);
+    copied = CopyDatabase(database->state->connection, file, "the tables to " + path, error);
+  }
+  const bool closed = sqlite3_close(file) == SQLITE_OK;
+  if (copied && !closed) *error = "cannot close " + part;
+  uint32_t code = 0;
+  if (copied && closed && !platform::ReplaceMove(part, path, &code)) {
+    *error = "cannot move " + part + " to " + path + " (error " + std::to_string(code) + ")";
+    copied = false;
+  }
+  if (!copied || !closed) std::remove(part.c_str());
+  return copied && closed;
+}
+
+bool ChangeDatabase(Database* database, const std::string& sql, std::string* error) {
+  std::lock_guard<std::mutex> lock(database->state->mutex);
+  char* message = nullptr;
+  if (sqlite3_exec(database->state->connection, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) {
+    return true;
+  }
+  *error = sql + ": " + (message != nullptr ? message : "failed");
+  sqlite3_free(message);
+  return false;
 }
 
 void CloseDatabase(Database* database) {

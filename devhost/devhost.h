@@ -69,9 +69,18 @@ constexpr uint64_t kHugeTextLength = 2 * 1024 * 1024;
 // The game's object. Its first member is the virtual table, whose entry at byte 0x48 is ExecuteQuery.
 struct Database;
 
-// A database object over the SQLite file `path` (":memory:" for a private one). A database without
-// any table gets the fixture first. Null and `error` on failure.
+// A database object over the SQLite file `path` (":memory:" for a private one), which every change
+// is written into. A database without any table gets the fixture first. Null and `error` on failure.
 Database* OpenDatabase(const std::string& path, const FixtureOptions& fixture, std::string* error);
+// A database object over a private copy, in memory, of the SQLite file `path`, which stays as it is:
+// the game builds its tables afresh from its own files at every start. A file without any table (or
+// no file) gets the fixture first. Null and `error` on failure.
+Database* LoadDatabase(const std::string& path, const FixtureOptions& fixture, std::string* error);
+// Writes every table of the object's database, as it is between two calls, to the SQLite file `path`
+// (written beside it first and moved over it). False and `error` on failure.
+bool DumpDatabase(Database* database, const std::string& path, std::string* error);
+// Runs `sql` on the object's database between two calls, as the game's own change of its tables.
+bool ChangeDatabase(Database* database, const std::string& sql, std::string* error);
 // A database object over a connection the caller keeps open (and closes after CloseDatabase).
 Database* WrapDatabase(sqlite3* connection);
 // Frees the object and, when OpenDatabase opened it, its connection. Nothing may call it afterwards.

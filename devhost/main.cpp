@@ -26,8 +26,15 @@ namespace platform = gearloft::platform;
 
 const char kUsage[] =
     "usage: gearloft-devhost [options]\n"
-    "  --db FILE                 the game's SQLite database, used in place; created from the fixture\n"
-    "                            when it has no tables (default: devhost.db in the game folder)\n"
+    "  --db FILE                 the game's SQLite database (default: devhost.db in the game folder),\n"
+    "                            created from the fixture when it has no tables; the game loads it into\n"
+    "                            memory at start and leaves the file as it is, as the game builds its\n"
+    "                            tables afresh from its own files at every start\n"
+    "  --persist                 use the database file in place: every change is written into it\n"
+    "  --dump-on-exit FILE       write the tables to the SQLite file FILE when the game exits; while it\n"
+    "                            runs, a file FILE.request asks for them at once: the game runs the SQL\n"
+    "                            the request holds (if any) as its own change of its tables, writes FILE\n"
+    "                            and removes the request\n"
     "  --library PATH            the gearloft library to load (default: the one beside this program)\n"
     "  --run-seconds N           exit after N seconds (default: run until interrupted)\n"
     "  --exit-when TEXT          exit as soon as a log line contains TEXT (exit code 3 when\n"
@@ -60,6 +67,8 @@ constexpr int kExitTextNotSeen = 3;
 
 struct Options {
   std::string db;
+  bool persist = false;
+  std::string dump_path;
   std::string library;
   double run_seconds = 0;
   std::string exit_when;
@@ -101,6 +110,10 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
     double number = 0;
     if (flag == "--db") {
       ok = take(&options->db);
+    } else if (flag == "--persist") {
+      options->persist = true;
+    } else if (flag == "--dump-on-exit") {
+      ok = take(&options->dump_path) && !options->dump_path.empty();
     } else if (flag == "--library") {
       ok = take(&options->library);
     } else if (flag == "--run-seconds") {
@@ -277,6 +290,27 @@ bool PollEcho(LogEcho* echo, const std::string* wanted) {
   return seen;
 }
 
+// Answers a request for the tables beside the dump file: runs the SQL it holds, writes the dump, then
+// removes the request, so a test that sees the request gone finds the dump in place (or, when the
+// request failed, no dump at all).
+void AnswerDumpRequest(Database* database, const std::string& dump_path) {
+  const std::string request_path = dump_path + ".request";
+  std::FILE* request = platform::OpenFile(request_path, "rb", platform::Share::kShareAll);
+  if (request == nullptr) return;
+  std::string sql;
+  char chunk[4096];
+  size_t got = 0;
+  while ((got = std::fread(chunk, 1, sizeof(chunk), request)) > 0) sql.append(chunk, got);
+  std::fclose(request);
+  std::remove(dump_path.c_str());
+  std::string error;
+  if ((!sql.empty() && !devhost::ChangeDatabase(database, sql, &error)) ||
+      !devhost::DumpDatabase(database, dump_path, &error)) {
+    std::fprintf(stderr, "gearloft-devhost: request for the tables failed: %s\n", error.c_str());
+  }
+  std::remove(request_path.c_str());
+}
+
 // The game's own use of its database while it runs, through its own call site.
 void RunGameTick(bool* announced) {
   uintptr_t result = 0;
@@ -310,7 +344,8 @@ int main(int argc, char** argv) {
   const std::string library_path =
       options.library.empty() ? game_folder + separator + GEARLOFT_DEVHOST_LIBRARY_NAME : options.library;
 
-  Database* database = devhost::OpenDatabase(db_path, options.fixture, &error);
+  Database* database = options.persist ? devhost::OpenDatabase(db_path, options.fixture, &error)
+                                       : devhost::LoadDatabase(db_path, options.fixture, &error);
   if (database == nullptr) {
     std::fprintf(stderr, "gearloft-devhost: %s\n", error.c_str());
     return kExitSetupFailed;
@@ -341,8 +376,8 @@ int main(int argc, char** argv) {
   }
   if (options.global_after <= 0) devhost::SetGameDatabase(database);
 
-  std::printf("devhost: game folder %s, database %s, library %s\n", game_folder.c_str(), db_path.c_str(),
-              library_path.c_str());
+  std::printf("devhost: game folder %s, database %s (%s), library %s\n", game_folder.c_str(), db_path.c_str(),
+              options.persist ? "used in place" : "loaded into memory", library_path.c_str());
   std::fflush(stdout);
   LogEcho echo;
   StartEcho(&echo, game_folder + separator + "scripts" + separator + "tunebay" + separator + "gearloft.log");
@@ -376,6 +411,7 @@ int main(int argc, char** argv) {
       RunGameTick(&announced);
       next_game_tick = now + 1.0;
     }
+    if (!options.dump_path.empty()) AnswerDumpRequest(database, options.dump_path);
     if (PollEcho(&echo, options.has_exit_when ? &options.exit_when : nullptr)) break;
     if (g_interrupted != 0) break;
     if (options.run_seconds > 0 && now >= options.run_seconds) {
@@ -390,6 +426,10 @@ int main(int argc, char** argv) {
     reinterpret_cast<void (*)()>(reinterpret_cast<uintptr_t>(stop))();
   }
   PollEcho(&echo, nullptr);
+  if (!options.dump_path.empty() && !devhost::DumpDatabase(database, options.dump_path, &error)) {
+    std::fprintf(stderr, "gearloft-devhost: %s\n", error.c_str());
+    exit_code = kExitSetupFailed;
+  }
   if (counting_exceptions) {
     std::printf("devhost: %llu exception(s) raised\n",
                 static_cast<unsigned long long>(platform::ExceptionsCounted()));

@@ -57,8 +57,29 @@ class GameFolder {
 
   const fs::path& Folder() const { return folder_; }
   fs::path ScriptsFolder() const { return folder_ / "scripts" / "tunebay"; }
-  // Where the game keeps its database unless told otherwise.
+  // The game's own database file, which it loads at every start and never changes.
   fs::path DatabasePath() const { return folder_ / "devhost.db"; }
+  // Where a game started by Run or Start writes its tables when it exits, and when asked while it runs.
+  fs::path TablesPath() const { return folder_ / "tables.db"; }
+
+  // Asks the running game for its tables and waits for them (at most 30 s); with `sql`, the game first
+  // runs it as its own change of its tables. Once the game has ended, its tables at exit are in place.
+  // True when TablesPath holds the tables asked for.
+  bool RequestTables(const std::string& sql = "") const {
+    if (!child_.joinable() || child_done_) return fs::exists(TablesPath()) && sql.empty();
+    const fs::path request = TablesPath().string() + ".request";
+    const fs::path part = request.string() + ".part";
+    {
+      std::ofstream file(part, std::ios::binary | std::ios::trunc);
+      file << sql;
+    }
+    fs::rename(part, request);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (fs::exists(request) && !child_done_ && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return !fs::exists(request) && fs::exists(TablesPath());
+  }
 
   // Replaces scripts/gearloft.ini with section [gearloft] holding `lines`.
   void WriteSettings(const std::string& lines) {
@@ -81,13 +102,15 @@ class GameFolder {
 
   // Runs the game until a log line contains `exit_when` (at most 60 s); true when it exited with 0.
   bool Run(const std::string& exit_when, std::vector<std::string> flags) {
-    flags.insert(flags.begin(), {"--run-seconds", "60", "--exit-when", exit_when});
+    flags.insert(flags.begin(),
+                 {"--run-seconds", "60", "--exit-when", exit_when, "--dump-on-exit", TablesPath().string()});
     return RunWith(flags);
   }
 
   // Starts the game in the background with `flags`; it runs until Stop (at most 90 s).
   void Start(std::vector<std::string> flags) {
-    flags.insert(flags.begin(), {"--run-seconds", "90", "--exit-when", kStopScript});
+    flags.insert(flags.begin(), {"--run-seconds", "90", "--exit-when", kStopScript, "--dump-on-exit",
+                                 TablesPath().string()});
     started_ = std::chrono::steady_clock::now();
     child_done_ = false;
     child_ = std::thread([this, flags] {

@@ -1,5 +1,5 @@
-// gearloft end-to-end test support: the simulated game's SQLite file read and changed from outside the
-// game, as whole-table dumps whose cells carry their storage class.
+// gearloft end-to-end test support: the simulated game's tables (its database file, or the dump it writes)
+// read from outside the game, as whole-table dumps whose cells carry their storage class.
 #pragma once
 
 #include <sqlite3.h>

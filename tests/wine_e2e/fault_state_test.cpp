@@ -42,7 +42,8 @@ void Play(const std::string& name, const std::vector<std::string>& flags, GameRu
   ASSERT_GE(live, 0);
   run->messages.assign(messages.begin() + live, messages.begin() + applied + 1);
   {
-    GameDatabase db(game.DatabaseFile());
+    ASSERT_TRUE(game.RequestTables()) << game.Output();
+    GameDatabase db(game.TablesFile());
     run->dump = db.Dump();
     EXPECT_EQ(db.Error(), "");
   }

@@ -44,7 +44,8 @@ TEST(HeldScriptTest, ScriptHeldOpenExclusivelyForThreeSecondsIsReadWholeOnceFree
     ASSERT_GE(fresh.WaitFor("applied "), 0) << fresh.Output();
     // Read while the game runs: the stop script is one more change, and the game ends in its re-apply.
     {
-      GameDatabase db(fresh.DatabaseFile());
+      ASSERT_TRUE(fresh.RequestTables()) << fresh.Output();
+      GameDatabase db(fresh.TablesFile());
       want = db.Dump();
       ASSERT_EQ(db.Error(), "");
     }
@@ -77,7 +78,8 @@ TEST(HeldScriptTest, ScriptHeldOpenExclusivelyForThreeSecondsIsReadWholeOnceFree
   ASSERT_GE(game.WaitFor("applied ", changed < 0 ? 0 : changed, 30), 0) << Joined(game.Messages());
   std::vector<std::string> got;
   {
-    GameDatabase db(game.DatabaseFile());
+    ASSERT_TRUE(game.RequestTables()) << game.Output();
+    GameDatabase db(game.TablesFile());
     got = db.Dump();
     ASSERT_EQ(db.Error(), "");
   }

@@ -75,7 +75,8 @@ void Play(const std::string& name, const std::vector<std::string>& flags, Histor
   {
     // Read while the game idles after the edit: the stop that ends it starts another pass, which may be
     // anywhere when the game exits.
-    GameDatabase db(game.DatabaseFile());
+    ASSERT_TRUE(game.RequestTables()) << game.Output();
+    GameDatabase db(game.TablesFile());
     history->dump = db.Dump();
     EXPECT_EQ(db.Error(), "");
   }

@@ -63,7 +63,8 @@ TEST(WindowsFilesTest, LogHeldOpenForWritingLeavesLoggingOffAndTheWorkerRunning)
   // With no log to follow, the worker's work shows in the game's tables.
   std::vector<std::string> rows;
   for (int wait = 0; wait < 600 && rows.empty(); ++wait) {
-    GameDatabase db(game.DatabaseFile());
+    ASSERT_TRUE(game.RequestTables()) << game.Output();
+    GameDatabase db(game.TablesFile());
     rows = db.Rows("SELECT FrontWheelDiameter FROM List_UpgradeRimSizeFront WHERE Id = 7004");
     if (rows.empty()) platform::SleepMs(100);
   }

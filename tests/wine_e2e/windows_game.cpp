@@ -132,7 +132,9 @@ bool WindowsGame::MakeDatabase(std::string* error) {
 }
 
 int WindowsGame::Run(const std::vector<std::string>& arguments) {
-  return platform::RunProgram(executable_.u8string(), arguments, (folder_ / "output.txt").u8string());
+  std::vector<std::string> with_dump = {"--dump-on-exit", TablesFile().u8string()};
+  with_dump.insert(with_dump.end(), arguments.begin(), arguments.end());
+  return platform::RunProgram(executable_.u8string(), with_dump, (folder_ / "output.txt").u8string());
 }
 
 void WindowsGame::Start(std::vector<std::string> flags) {
@@ -141,7 +143,11 @@ void WindowsGame::Start(std::vector<std::string> flags) {
 }
 
 void WindowsGame::StartWith(const std::vector<std::string>& arguments) {
-  child_ = std::thread([this, arguments] { exit_code_ = Run(arguments); });
+  running_ = true;
+  child_ = std::thread([this, arguments] {
+    exit_code_ = Run(arguments);
+    running_ = false;
+  });
 }
 
 int WindowsGame::Stop() {
@@ -152,6 +158,19 @@ int WindowsGame::Stop() {
 int WindowsGame::Wait() {
   if (child_.joinable()) child_.join();
   return exit_code_;
+}
+
+bool WindowsGame::RequestTables(const std::string& sql) const {
+  if (!running_) return fs::exists(TablesFile()) && sql.empty();
+  const fs::path request = fs::path(TablesFile()) += ".request";
+  const fs::path part = fs::path(request) += ".part";
+  if (!WriteBytes(part, sql)) return false;
+  fs::rename(part, request);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (fs::exists(request) && running_ && std::chrono::steady_clock::now() < deadline) {
+    platform::SleepMs(20);
+  }
+  return !fs::exists(request) && fs::exists(TablesFile());
 }
 
 std::vector<std::string> WindowsGame::Messages() const {

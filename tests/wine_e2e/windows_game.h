@@ -45,7 +45,10 @@ class WindowsGame {
   fs::path ScriptsFolder() const { return folder_ / "scripts" / "tunebay"; }
   fs::path LogFile() const { return ScriptsFolder() / "gearloft.log"; }
   fs::path PlanFile() const { return ScriptsFolder() / "gearloft.plan.sql"; }
+  // The game's own database file, which it loads at every start and never changes.
   fs::path DatabaseFile() const { return folder_ / "devhost.db"; }
+  // Where the game writes its tables when it exits, and when asked while it runs.
+  fs::path TablesFile() const { return folder_ / "tables.db"; }
   // The folder as the game names it in its banner ("C:\...\scripts\tunebay").
   std::string WatchedFolderText() const;
 
@@ -61,7 +64,7 @@ class WindowsGame {
   // The fixture database in the game folder; false and `error` when it could not be made.
   bool MakeDatabase(std::string* error);
 
-  // Runs the game to its end with these arguments; its exit code.
+  // Runs the game to its end with these arguments, and with TablesFile as its dump; its exit code.
   int Run(const std::vector<std::string>& arguments);
   // Starts the game in the background with `flags`; it runs until Stop (at most 120 s).
   void Start(std::vector<std::string> flags);
@@ -71,6 +74,9 @@ class WindowsGame {
   // game's exit code.
   int Stop();
   int Wait();
+  // Asks the running game for its tables and waits for them (at most 30 s); with `sql`, the game first
+  // runs it as its own change of its tables. True when TablesFile holds the tables asked for.
+  bool RequestTables(const std::string& sql = "") const;
 
   // The log's complete lines without their time and age prefix; a line still being written is left out.
   std::vector<std::string> Messages() const;
@@ -84,6 +90,7 @@ class WindowsGame {
   fs::path executable_;
   std::thread child_;
   std::atomic<int> exit_code_{-1};
+  std::atomic<bool> running_{false};
 };
 
 // A connection to the game's SQLite file from outside the game; it waits for the game's own writes.

@@ -121,7 +121,8 @@ TEST(WindowsGameTest, ScriptsApplyThenReapplyInPlaceThenRemovingThemRestoresEver
   size_t added = 0;
   size_t edited = 0;
   {
-    GameDatabase db(game.DatabaseFile());
+    ASSERT_TRUE(game.RequestTables()) << game.Output();
+    GameDatabase db(game.TablesFile());
     CompareDumps(original, db.Dump(), &added, &edited);
     // The example scripts edit stock rows as well as adding upgrades.
     EXPECT_GT(edited, 0u);
@@ -153,7 +154,8 @@ TEST(WindowsGameTest, ScriptsApplyThenReapplyInPlaceThenRemovingThemRestoresEver
   EXPECT_EQ(kept, std::to_string(added));
   EXPECT_EQ(messages[static_cast<size_t>(reapplied)], messages[static_cast<size_t>(applied)]);
   {
-    GameDatabase db(game.DatabaseFile());
+    ASSERT_TRUE(game.RequestTables()) << game.Output();
+    GameDatabase db(game.TablesFile());
     EXPECT_EQ(db.Rows("SELECT FrontWheelDiameter FROM List_UpgradeRimSizeFront WHERE Id = " + id),
               std::vector<std::string>{"integer:22"});
     EXPECT_EQ(
@@ -171,7 +173,8 @@ TEST(WindowsGameTest, ScriptsApplyThenReapplyInPlaceThenRemovingThemRestoresEver
             "re-apply: 0 added row(s) kept in place (0 updated), " + kept + " removed");
   EXPECT_EQ(ReadBytes(game.PlanFile()), "");
   {
-    GameDatabase db(game.DatabaseFile());
+    ASSERT_TRUE(game.RequestTables()) << game.Output();
+    GameDatabase db(game.TablesFile());
     EXPECT_EQ(db.Dump(), original);
     EXPECT_TRUE(db.Error().empty()) << db.Error();
   }
@@ -223,7 +226,7 @@ void ExpectFaultContained(const std::string& kind) {
   EXPECT_NE(output.find("devhost: the game's own query answered: 48 car(s)"), std::string::npos) << output;
   EXPECT_TRUE(std::regex_search(output, std::regex("devhost: \\d+ ExecuteQuery call\\(s\\)\r?\n$")))
       << output;
-  GameDatabase db(game.DatabaseFile());
+  GameDatabase db(game.TablesFile());
   EXPECT_EQ(db.Dump(), original);
 }
 
