@@ -2,8 +2,6 @@
 // for the bridge, with its statements recorded through SQLite's trace hook and the log in a temp folder.
 #include "game_fixture.h"
 
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
-
 #include <sqlite3.h>
 
 #include <fstream>
@@ -102,5 +100,3 @@ std::string GameTest::Scalar(const std::string& sql) {
 }
 
 }  // namespace gearloft::testing
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST

@@ -2,8 +2,6 @@
 // recorder of every statement the database runs, and a log file to read messages back from.
 #pragma once
 
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
-
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -32,5 +30,3 @@ class GameTest : public ::testing::Test {
 };
 
 }  // namespace gearloft::testing
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST

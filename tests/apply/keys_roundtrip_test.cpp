@@ -1,6 +1,5 @@
 // Tests of every car key in the simulated game: the example scripts applied and read back, then taken
 // back by deleting them or by running the undo list, with every table compared value for value.
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 
 #include <sqlite3.h>
 
@@ -23,6 +22,7 @@
 #include "compiler/compiler.h"
 #include "game_fixture.h"
 #include "hostdb/hostdb.h"
+#include "support/support.h"
 
 namespace gearloft {
 namespace {
@@ -58,11 +58,6 @@ std::vector<fs::path> ExampleScripts() {
     if (entry.path().extension() == ".ini") scripts.push_back(entry.path());
   }
   return scripts;
-}
-
-std::string ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // A double by its bits, which tell -0.0 from 0.0 and every double from its neighbours, and for the
@@ -195,7 +190,7 @@ TEST_F(KeysRoundTripTest, ExampleScriptsUseEveryCarKey) {
   for (const fs::path& script : ExampleScripts()) {
     CarScript parsed;
     std::string error;
-    ASSERT_TRUE(ParseCarScript(ReadWhole(script), &parsed, &error)) << script << ": " << error;
+    ASSERT_TRUE(ParseCarScript(test::ReadWhole(script), &parsed, &error)) << script << ": " << error;
     for (const CarSection& section : parsed.sections) {
       for (const auto& key : section.keys) used.insert(key.first);
     }
@@ -253,7 +248,7 @@ TEST_F(KeysRoundTripTest, EditedRideDropIsMeasuredFromTheOriginalHeights) {
   EXPECT_EQ(Heights(71),
             (std::vector<double>{Stored("0.08"), Stored("0.03"), Stored("0.13"), Stored("0.01")}));
 
-  std::string text = ReadWhole(folder_ / "ride_height.ini");
+  std::string text = test::ReadWhole(folder_ / "ride_height.ini");
   text.replace(text.find("ride_drop_front = 0.02"), 22, "ride_drop_front = 0.01");
   text.replace(text.find("ride_drop_front = 0.015"), 23, "ride_drop_front = 0.005");
   WriteScript("ride_height.ini", text);
@@ -315,5 +310,3 @@ TEST_F(KeysRoundTripTest, NullStockValueComesBackAsNull) {
 
 }  // namespace
 }  // namespace gearloft
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST

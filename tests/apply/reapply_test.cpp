@@ -1,6 +1,5 @@
 // Tests of ReapplyInPlace against the simulated game with real scripts: old edits taken back, kept rows
 // left in place or rewritten, dropped rows deleted, and the log line.
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 
 #include <fstream>
 #include <string>
@@ -124,5 +123,3 @@ TEST_F(ReapplyInPlaceTest, EmptyFolderDeletesEveryAddedRow) {
 
 }  // namespace
 }  // namespace gearloft
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST

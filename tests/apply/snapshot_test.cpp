@@ -1,6 +1,5 @@
 // Tests of the snapshot of the game's tables: the SQL text of each kind of cell, the car list, and the
 // files written from the simulated game, loaded into SQLite and compared with the game's own tables.
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -15,6 +14,7 @@
 #include "apply/apply.h"
 #include "game_fixture.h"
 #include "hostdb/hostdb.h"
+#include "support/support.h"
 
 namespace gearloft {
 namespace {
@@ -38,13 +38,6 @@ QueryCell Text(const std::string& value) {
   QueryCell cell = Cell(QueryCell::Kind::kText);
   cell.text = value;
   return cell;
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 // Every row of `sql` on `connection`, each cell as its storage class and exact value.
@@ -119,7 +112,7 @@ TEST_F(SnapshotGameTest, FilesHoldTheGameTablesAsTheyAre) {
   ASSERT_TRUE(outcome.written);
   EXPECT_EQ(outcome.tables, 13u);
   EXPECT_TRUE(outcome.missing.empty());
-  const std::string sql = ReadFile(folder_ / "gearloft.tables.sql");
+  const std::string sql = test::ReadWhole(folder_ / "gearloft.tables.sql");
   // Written in text mode: each line ends in CR LF on Windows.
   EXPECT_EQ(outcome.bytes, sql.size() - static_cast<size_t>(std::count(sql.begin(), sql.end(), '\r')));
   EXPECT_FALSE(std::filesystem::exists(folder_ / "gearloft.tables.sql.tmp"));
@@ -149,7 +142,7 @@ TEST_F(SnapshotGameTest, FilesHoldTheGameTablesAsTheyAre) {
   EXPECT_EQ(rows, outcome.rows);
 
   // One car a line: as many as the game has, Kestrel_GT among them by its Id.
-  std::string cars = ReadFile(folder_ / "gearloft.cars.txt");
+  std::string cars = test::ReadWhole(folder_ / "gearloft.cars.txt");
   cars.erase(std::remove(cars.begin(), cars.end(), '\r'), cars.end());
   EXPECT_EQ(static_cast<size_t>(std::count(cars.begin(), cars.end(), '\n')),
             static_cast<size_t>(std::stoul(Scalar("SELECT COUNT(*) FROM Data_Car"))));
@@ -166,12 +159,10 @@ TEST_F(SnapshotGameTest, TableThatDoesNotAnswerIsLeftOutAndNamed) {
   EXPECT_EQ(log[0],
             "WARNING: snapshot: List_UpgradeTireCompound did not answer - left out of gearloft.tables.sql");
   EXPECT_EQ(log[1].rfind("snapshot: 12 table(s), ", 0), 0u) << log[1];
-  const std::string sql = ReadFile(folder_ / "gearloft.tables.sql");
+  const std::string sql = test::ReadWhole(folder_ / "gearloft.tables.sql");
   EXPECT_EQ(sql.find("List_UpgradeTireCompound"), std::string::npos);
   EXPECT_NE(sql.find("CREATE TABLE \"List_UpgradeCarBodyHood\""), std::string::npos);
 }
 
 }  // namespace
 }  // namespace gearloft
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST

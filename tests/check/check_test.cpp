@@ -22,6 +22,7 @@
 #include "platform/platform.h"
 #include "runtime/runtime.h"
 #include "scripts/scripts.h"
+#include "support/support.h"
 
 namespace gearloft::testing {
 namespace {
@@ -41,13 +42,6 @@ std::string FixtureScalar(const std::string& sql) {
   sqlite3_finalize(statement);
   sqlite3_close(db);
   return value;
-}
-
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 // ---- The report on the example scripts --------------------------------------------------------------
@@ -659,7 +653,7 @@ TEST(CheckApplyTest, DatabaseFileIsReadAndNeverWritten) {
   ScratchFolder scratch;
   const std::string db = WriteFixtureFile(scratch, "game.db");
   ASSERT_TRUE(ExecOnFile(db, "UPDATE Data_Car SET MediaName = 'Kestrel_Old' WHERE Id = 7"));
-  const std::string before = ReadWhole(db);
+  const std::string before = test::ReadWhole(db);
 
   std::string path = scratch.Write("old.ini", "[Kestrel_GT]\nrim_sizes_front = 18\n");
   ToolRun run = RunTool({"--db", db, path});
@@ -669,7 +663,7 @@ TEST(CheckApplyTest, DatabaseFileIsReadAndNeverWritten) {
   run = RunTool({"--db", db, "--apply", path});
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(ReportLines(run.out)[0], path + ": ok: Kestrel_Old, 1 statement(s)");
-  EXPECT_EQ(ReadWhole(db), before);
+  EXPECT_EQ(test::ReadWhole(db), before);
 }
 
 // ---- Databases the tool refuses -----------------------------------------------------------------------
@@ -922,7 +916,7 @@ TEST(CheckPlanTest, PlanIsWhatTheWorkersPlanFileHolds) {
 
   EXPECT_FALSE(plan.statements.empty());
   // The plan file is written in text mode: CR LF line ends on Windows.
-  std::string plan_file = ReadWhole(scratch.Path("gearloft.plan.sql"));
+  std::string plan_file = test::ReadWhole(scratch.Path("gearloft.plan.sql"));
   plan_file.erase(std::remove(plan_file.begin(), plan_file.end(), '\r'), plan_file.end());
   EXPECT_EQ(out.substr(begin, end - begin), plan_file);
 }
@@ -968,7 +962,7 @@ TEST(CheckProgramTest, BuiltToolPrintsWhatTheEntryPrints) {
   const std::string command = std::string("\"") + GEARLOFT_CHECK_EXE + "\" --apply \"" + ExamplesFolder() +
                               "\" > \"" + output + "\" 2>&1";
   EXPECT_EQ(std::system(command.c_str()), 0);
-  EXPECT_EQ(ReadWhole(output), RunTool({"--apply", ExamplesFolder()}).out);
+  EXPECT_EQ(test::ReadWhole(output), RunTool({"--apply", ExamplesFolder()}).out);
   const std::string bad = std::string("\"") + GEARLOFT_CHECK_EXE + "\" --bogus > \"" + output + "\" 2>&1";
   EXPECT_NE(std::system(bad.c_str()), 0);
 }

@@ -12,19 +12,13 @@
 #include <gtest/gtest.h>
 
 #include "scripts/scripts.h"
+#include "support/support.h"
 
 namespace gearloft {
 namespace {
 
-std::string ReadWhole(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 std::string Doc(const char* name) {
-  const std::string text = ReadWhole(std::filesystem::path(GEARLOFT_SOURCE_DIR) / "docs" / name);
+  const std::string text = test::ReadWhole(std::filesystem::path(GEARLOFT_SOURCE_DIR) / "docs" / name);
   EXPECT_FALSE(text.empty()) << name;
   return text;
 }
@@ -41,7 +35,7 @@ std::vector<SourceFile> Sources() {
     const std::string extension = entry.path().extension().string();
     if (!entry.is_regular_file() || (extension != ".cpp" && extension != ".h")) continue;
     files.push_back(
-        SourceFile{entry.path().lexically_relative(root).generic_string(), ReadWhole(entry.path())});
+        SourceFile{entry.path().lexically_relative(root).generic_string(), test::ReadWhole(entry.path())});
   }
   EXPECT_GT(files.size(), 20u);
   return files;
@@ -129,7 +123,7 @@ TEST(ScriptsDocTest, EveryScriptErrorIsDocumented) {
 TEST(ScriptsDocTest, TravelFloorMessageIsDocumented) {
   const std::string doc = Doc("scripts.md");
   const std::string ride_drop =
-      ReadWhole(std::filesystem::path(GEARLOFT_SOURCE_DIR) / "src/compiler/ride_drop.cpp");
+      test::ReadWhole(std::filesystem::path(GEARLOFT_SOURCE_DIR) / "src/compiler/ride_drop.cpp");
   for (const char* piece : {" puts the travel floor at ", " m (min ", ") - max drop "}) {
     EXPECT_NE(ride_drop.find(piece), std::string::npos) << piece;
     EXPECT_NE(doc.find(piece), std::string::npos) << piece;

@@ -17,20 +17,22 @@
 #include "check/check.h"
 #endif
 #include "e2e/game_folder.h"
-#include "e2e/table_dump.h"
+#include "support/support.h"
+#include "support/tables.h"
 
 namespace gearloft {
 namespace {
 
 using e2e::Find;
-using e2e::FirstDifference;
-using e2e::GameDatabase;
 using e2e::GameFolder;
-using e2e::Integer;
-using e2e::Real;
-using e2e::Row;
-using e2e::TableDump;
-using e2e::WithRow;
+using test::FirstDifference;
+using test::GameDatabase;
+using test::Integer;
+using test::ReadWhole;
+using test::Real;
+using test::Row;
+using test::TableDump;
+using test::WithRow;
 
 // Generous for a loaded two-core machine running sanitizer builds side by side.
 constexpr double kFirstApplySeconds = 30;
@@ -93,13 +95,6 @@ std::string RowNow(const GameFolder& game, const std::string& table, int64_t id)
   return row;
 }
 
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 // The messages from index `from` to index `to` (both included; -1: to the last), one per line.
 std::string Lines(const std::vector<std::string>& messages, int from = 0, int to = -1) {
   std::string text;
@@ -142,7 +137,7 @@ TEST(ApplyRunTest, NewScriptsRowsReachTheTables) {
   want = WithRow(want, kRimFront, 7005, RimRow(7005, 7, 5, 19, 2200, 2.72));
   EXPECT_EQ(FirstDifference(want, DumpOf(game)), "");
 
-  std::string plan = ReadFile(plan_file);
+  std::string plan = ReadWhole(plan_file);
   plan.erase(std::remove(plan.begin(), plan.end(), '\r'), plan.end());
   EXPECT_EQ(plan,
             "-- kestrel.ini\n"
@@ -164,7 +159,7 @@ TEST(ApplyRunTest, RestartWithTheSameScriptsEndsWithTheSameTables) {
   game.WriteSettings(kQuietSettings);
   TableDump pristine;
   ASSERT_TRUE(CreateDatabase(game, &pristine));
-  const std::string installed = ReadFile(game.DatabasePath());
+  const std::string installed = ReadWhole(game.DatabasePath());
   game.WriteScript("kestrel.ini", "[Kestrel_GT]\r\nrim_sizes_front = 18, 19\r\n");
   TableDump want = WithRow(pristine, kRimFront, 7004, RimRow(7004, 7, 4, 18, 2000, 1.36));
   want = WithRow(want, kRimFront, 7005, RimRow(7005, 7, 5, 19, 2200, 2.72));
@@ -178,7 +173,7 @@ TEST(ApplyRunTest, RestartWithTheSameScriptsEndsWithTheSameTables) {
     ASSERT_TRUE(start_again({})) << game.Output();
     EXPECT_EQ(FirstDifference(want, DumpOf(game)), "") << "the " << start << " start";
   }
-  EXPECT_TRUE(ReadFile(game.DatabasePath()) == installed) << "the game's own file changed";
+  EXPECT_TRUE(ReadWhole(game.DatabasePath()) == installed) << "the game's own file changed";
 
   for (int start = 0; start < 2; ++start) {
     ASSERT_TRUE(start_again({"--persist"})) << game.Output();
@@ -186,7 +181,7 @@ TEST(ApplyRunTest, RestartWithTheSameScriptsEndsWithTheSameTables) {
   want = WithRow(want, kRimFront, 7006, RimRow(7006, 7, 6, 18, 2000, 1.36));
   want = WithRow(want, kRimFront, 7007, RimRow(7007, 7, 7, 19, 2200, 2.72));
   EXPECT_EQ(FirstDifference(want, DumpOf(game)), "");
-  EXPECT_FALSE(ReadFile(game.DatabasePath()) == installed) << "--persist left the game's file unchanged";
+  EXPECT_FALSE(ReadWhole(game.DatabasePath()) == installed) << "--persist left the game's file unchanged";
 }
 
 TEST(ApplyRunTest, EditedScriptIsReappliedInPlace) {
@@ -314,7 +309,7 @@ TEST(ApplyRunTest, DeletingEveryScriptRestoresEveryTable) {
             "re-apply: 0 added row(s) kept in place (0 updated), 5 removed\n");
   // Every table as it was, value for value and storage class for storage class.
   EXPECT_EQ(FirstDifference(pristine, DumpOf(game)), "");
-  EXPECT_EQ(ReadFile(game.ScriptsFolder() / "gearloft.plan.sql"), "");
+  EXPECT_EQ(ReadWhole(game.ScriptsFolder() / "gearloft.plan.sql"), "");
   EXPECT_TRUE(game.Stop()) << game.Output();
 }
 
@@ -420,7 +415,7 @@ TEST(ApplyRunTest, SnapshotHoldsTheTablesAsTheGameBeganThem) {
   EXPECT_EQ(snapshot, live + 1) << Lines(messages);
   ASSERT_NE(FirstDifference(pristine, DumpOf(game)), "");
 
-  const std::string sql = ReadFile(game.ScriptsFolder() / "gearloft.tables.sql");
+  const std::string sql = ReadWhole(game.ScriptsFolder() / "gearloft.tables.sql");
   const std::filesystem::path copy = game.Folder() / "snapshot.db";
   GameDatabase loaded(copy);
   ASSERT_TRUE(loaded.Exec(sql)) << loaded.Error();

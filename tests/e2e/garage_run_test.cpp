@@ -12,6 +12,7 @@
 
 #include "e2e/game_folder.h"
 #include "platform/platform.h"
+#include "support/support.h"
 
 namespace gearloft {
 namespace {
@@ -22,24 +23,6 @@ namespace fs = std::filesystem;
 const char kGarageSettings[] =
     "garage_lod = 1\r\nfirst_call_age = 0\r\nboot_until = 0\r\nresend = 1\r\npoll_ms = 100\r\n";
 
-// LOCALAPPDATA for the games this test starts; the test process's own value comes back afterwards.
-class LocalAppData {
- public:
-  explicit LocalAppData(const std::string& value) {
-    had_ = platform::GetEnvironment("LOCALAPPDATA", &saved_);
-    set_ = platform::SetEnvironment("LOCALAPPDATA", value);
-  }
-  ~LocalAppData() { platform::SetEnvironment("LOCALAPPDATA", had_ ? saved_ : std::string()); }
-  LocalAppData(const LocalAppData&) = delete;
-  LocalAppData& operator=(const LocalAppData&) = delete;
-  bool Set() const { return set_; }
-
- private:
-  bool had_ = false;
-  bool set_ = false;
-  std::string saved_;
-};
-
 fs::path ConfigUnder(const fs::path& local_app_data) {
   return local_app_data / "VelatrixRally" / "LocalStorage_Shared" / "VelatrixUserConfigSelections" /
          "UserConfigSelections";
@@ -49,13 +32,6 @@ void WriteFile(const fs::path& path, const std::string& content) {
   fs::create_directories(path.parent_path());
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file << content;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
 }
 
 // The banner, then the garage message, then the signature wait's result: the fix ran before anything
@@ -82,13 +58,13 @@ TEST(GarageRunTest, FixRunsAtStartAndItsMessageFollowsTheBanner) {
             "  <UseDynamicOptimization value=\"1\"/>\r\n"
             "  <option id=\"CarLOD\" value=\"2\" hint=\"medium\"/>\r\n"
             "  </selections>\r\n");
-  LocalAppData environment(local_app_data.string());
+  test::ScopedEnvironment environment("LOCALAPPDATA", local_app_data.string());
   ASSERT_TRUE(environment.Set());
 
   ASSERT_TRUE(game.Run("DB live", {})) << game.Output();
   ExpectGarageMessageAfterBanner(
       game, "garage LOD: forced Extreme (CarLOD=4, garage focus car Extreme, dynamic off)");
-  EXPECT_EQ(ReadFile(config),
+  EXPECT_EQ(test::ReadWhole(config),
             "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
             "<selections>\r\n"
             "  <CarFocusLODMinMax isDynamic=\"0\" dynamicValue=\"Extreme\"/>\r\n"
@@ -99,12 +75,12 @@ TEST(GarageRunTest, FixRunsAtStartAndItsMessageFollowsTheBanner) {
   EXPECT_FALSE(fs::exists(config.string() + ".gearloft"));
 
   // The next start finds nothing to change and leaves the file alone.
-  const std::string fixed = ReadFile(config);
+  const std::string fixed = test::ReadWhole(config);
   const fs::file_time_type written = fs::last_write_time(config);
   ASSERT_TRUE(game.Run("DB live", {})) << game.Output();
   ExpectGarageMessageAfterBanner(
       game, "garage LOD: already Extreme (CarLOD=4, CarFocusLODMinMax=Extreme, dynamic off)");
-  EXPECT_EQ(ReadFile(config), fixed);
+  EXPECT_EQ(test::ReadWhole(config), fixed);
   EXPECT_EQ(fs::last_write_time(config), written);
 }
 
@@ -116,7 +92,7 @@ TEST(GarageRunTest, ElementTooLongToSearchLeavesTheConfigUntouchedAndTheGameRunn
   const std::string original = "<selections>\n  <CarFocusLODMinMax note=\"" + std::string(100000, 'x') +
                                "\"/>\n  <option id=\"CarLOD\" value=\"2\"/>\n</selections>\n";
   WriteFile(config, original);
-  LocalAppData environment(local_app_data.string());
+  test::ScopedEnvironment environment("LOCALAPPDATA", local_app_data.string());
   ASSERT_TRUE(environment.Set());
 
   ASSERT_TRUE(game.Run("DB live", {})) << game.Output();
@@ -124,14 +100,14 @@ TEST(GarageRunTest, ElementTooLongToSearchLeavesTheConfigUntouchedAndTheGameRunn
       game,
       "garage LOD: <CarFocusLODMinMax element longer than 256 characters, too long "
       "to search safely; config left untouched");
-  EXPECT_EQ(ReadFile(config), original);
+  EXPECT_EQ(test::ReadWhole(config), original);
   EXPECT_FALSE(fs::exists(config.string() + ".gearloft"));
 }
 
 TEST(GarageRunTest, MissingConfigIsReportedAfterTheBanner) {
   GameFolder game("garage-missing");
   game.WriteSettings(kGarageSettings);
-  LocalAppData environment((game.Folder() / "LocalAppData").string());
+  test::ScopedEnvironment environment("LOCALAPPDATA", (game.Folder() / "LocalAppData").string());
   ASSERT_TRUE(environment.Set());
   ASSERT_TRUE(game.Run("DB live", {})) << game.Output();
   ExpectGarageMessageAfterBanner(game, "garage LOD: cannot read UserConfigSelections");
@@ -140,7 +116,7 @@ TEST(GarageRunTest, MissingConfigIsReportedAfterTheBanner) {
 TEST(GarageRunTest, UnsetLocalAppDataIsReportedAfterTheBanner) {
   GameFolder game("garage-unset");
   game.WriteSettings(kGarageSettings);
-  LocalAppData environment("");
+  test::ScopedEnvironment environment("LOCALAPPDATA", "");
   ASSERT_TRUE(environment.Set());
   ASSERT_TRUE(game.Run("DB live", {})) << game.Output();
   ExpectGarageMessageAfterBanner(game, "garage LOD: no LOCALAPPDATA");
@@ -152,13 +128,13 @@ TEST(GarageRunTest, SettingZeroSkipsTheFix) {
   const fs::path config = ConfigUnder(local_app_data);
   const std::string original = "<selections>\n  <option id=\"CarLOD\" value=\"2\"/>\n</selections>\n";
   WriteFile(config, original);
-  LocalAppData environment(local_app_data.string());
+  test::ScopedEnvironment environment("LOCALAPPDATA", local_app_data.string());
   ASSERT_TRUE(environment.Set());
   ASSERT_TRUE(game.Run("DB live", {})) << game.Output();
   const std::vector<std::string> messages = game.Messages();
   ASSERT_GE(messages.size(), 2u) << game.Output();
   EXPECT_EQ(messages[1], "CDatabase global resolved (1)");
-  EXPECT_EQ(ReadFile(config), original);
+  EXPECT_EQ(test::ReadWhole(config), original);
 }
 
 }  // namespace

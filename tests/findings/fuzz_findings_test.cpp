@@ -9,12 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "compiler/compiler.h"
+#include "devhost/host_layout.h"
 #include "hostdb/hostdb.h"
 #include "scripts/scripts.h"
-
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
-#include "devhost/host_layout.h"
-#endif
 
 namespace gearloft {
 namespace {
@@ -44,8 +41,6 @@ TEST(LargestDoublesTest, ExactTextOfTheLargestDoubleReadsBackIdentical) {
   EXPECT_EQ(ReadBack(FormatExactSqlNumber(DBL_MAX)), DBL_MAX);
   EXPECT_EQ(ReadBack(FormatExactSqlNumber(-DBL_MAX)), -DBL_MAX);
 }
-
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 
 // 4095 columns by 999,999 rows passed both bounds: over unreadable cell arrays that was four billion
 // NULL cells, hundreds of gigabytes, in the game's process.
@@ -88,8 +83,6 @@ TEST(HostResultBoundsTest, SixteenMebibytesOfTextAreCopied) {
   ASSERT_EQ(result.rows[0].size(), 16u);
   EXPECT_EQ(result.rows[0][15].text, std::string(1024 * 1024, 'x'));
 }
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST
 
 }  // namespace
 }  // namespace gearloft

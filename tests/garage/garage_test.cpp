@@ -17,6 +17,7 @@
 
 #include "garage/garage.h"
 #include "platform/platform.h"
+#include "support/support.h"
 
 namespace gearloft {
 namespace {
@@ -44,11 +45,6 @@ const std::string kExtremeConfig =
     "    <option id=\"UseDynamicOptimization\" value=\"0\"/>\n"
     "  </selections>\n"
     "</UserConfig>\n";
-
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 void WriteBytes(const fs::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -128,7 +124,7 @@ TEST_F(FixGarageLodTest, AlreadyExtremeIsNotRewritten) {
   fs::last_write_time(config_, old_time);
 
   EXPECT_EQ(FixGarageLod(), kAlreadyExtreme);
-  EXPECT_EQ(ReadBytes(config_), kExtremeConfig);
+  EXPECT_EQ(test::ReadWhole(config_), kExtremeConfig);
   EXPECT_EQ(fs::last_write_time(config_), old_time);
   EXPECT_FALSE(fs::exists(temporary_));
 }
@@ -142,14 +138,14 @@ TEST_F(FixGarageLodTest, Utf16FileHasNoSettingsFound) {
   }
   WriteBytes(config_, wide);
   EXPECT_EQ(FixGarageLod(), kNothingFound);
-  EXPECT_EQ(ReadBytes(config_), wide);
+  EXPECT_EQ(test::ReadWhole(config_), wide);
 }
 
 TEST_F(FixGarageLodTest, FileWithoutAnyOfTheElementsHasNoSettingsFound) {
   const std::string other = "<UserConfig>\n  <Volume value=\"7\"/>\n</UserConfig>\n";
   WriteBytes(config_, other);
   EXPECT_EQ(FixGarageLod(), kNothingFound);
-  EXPECT_EQ(ReadBytes(config_), other);
+  EXPECT_EQ(test::ReadWhole(config_), other);
   EXPECT_FALSE(fs::exists(temporary_));
 }
 
@@ -158,11 +154,12 @@ TEST_F(FixGarageLodTest, FileWithoutSelectionsOrOptionsOnlyGetsElementEdits) {
       "<UserConfig>\n  <CarFocusLODMinMax isDynamic=\"0\" dynamicValue=\"Extreme\"/>\n</UserConfig>\n";
   WriteBytes(config_, fine);
   EXPECT_EQ(FixGarageLod(), kAlreadyExtreme);
-  EXPECT_EQ(ReadBytes(config_), fine);
+  EXPECT_EQ(test::ReadWhole(config_), fine);
 
   WriteBytes(config_, "<UserConfig>\n  <UseDynamicOptimization value=\"1\" x=\"y\"/>\n</UserConfig>\n");
   EXPECT_EQ(FixGarageLod(), kForced);
-  EXPECT_EQ(ReadBytes(config_), "<UserConfig>\n  <UseDynamicOptimization value=\"0\"/>\n</UserConfig>\n");
+  EXPECT_EQ(test::ReadWhole(config_),
+            "<UserConfig>\n  <UseDynamicOptimization value=\"0\"/>\n</UserConfig>\n");
 }
 
 // ---- The edits ----
@@ -174,7 +171,7 @@ TEST_F(FixGarageLodTest, CarLodTwoBecomesFourWithExtraAttributesDropped) {
   WriteBytes(config_, config);
 
   EXPECT_EQ(FixGarageLod(), kForced);
-  EXPECT_EQ(ReadBytes(config_), kExtremeConfig);
+  EXPECT_EQ(test::ReadWhole(config_), kExtremeConfig);
   EXPECT_FALSE(fs::exists(temporary_));
 }
 
@@ -189,7 +186,7 @@ TEST_F(FixGarageLodTest, EveryElementIsReplacedWhole) {
              "  </selections>\n"
              "</UserConfig>\n");
   EXPECT_EQ(FixGarageLod(), kForced);
-  EXPECT_EQ(ReadBytes(config_), kExtremeConfig.substr(kExtremeConfig.find("<UserConfig>")));
+  EXPECT_EQ(test::ReadWhole(config_), kExtremeConfig.substr(kExtremeConfig.find("<UserConfig>")));
 }
 
 TEST_F(FixGarageLodTest, MissingOptionsAreInsertedOnTheirOwnLinesWithBareLineFeeds) {
@@ -202,7 +199,7 @@ TEST_F(FixGarageLodTest, MissingOptionsAreInsertedOnTheirOwnLinesWithBareLineFee
              "  </selections>\r\n"
              "</UserConfig>\r\n");
   EXPECT_EQ(FixGarageLod(), kForced);
-  EXPECT_EQ(ReadBytes(config_),
+  EXPECT_EQ(test::ReadWhole(config_),
             "<UserConfig>\r\n"
             "  <selections>\r\n"
             "    <option id=\"Shadows\" value=\"3\"/>\r\n"
@@ -217,7 +214,7 @@ TEST_F(FixGarageLodTest, MissingOptionsAreInsertedOnTheirOwnLinesWithBareLineFee
 TEST_F(FixGarageLodTest, MissingElementsAreNeverAdded) {
   WriteBytes(config_, "<selections>\n  <option id=\"CarLOD\" value=\"4\"/>\n  </selections>\n");
   EXPECT_EQ(FixGarageLod(), kForced);
-  EXPECT_EQ(ReadBytes(config_),
+  EXPECT_EQ(test::ReadWhole(config_),
             "<selections>\n  <option id=\"CarLOD\" value=\"4\"/>\n"
             "    <option id=\"UseDynamicOptimization\" value=\"0\"/>\n  </selections>\n");
 }
@@ -228,7 +225,7 @@ TEST_F(FixGarageLodTest, ElementWithClosingTagIsLeftAlone) {
                  "<CarFocusLODMinMax isDynamic=\"1\" dynamicValue=\"Low\"></CarFocusLODMinMax>");
   WriteBytes(config_, config);
   EXPECT_EQ(FixGarageLod(), kAlreadyExtreme);
-  EXPECT_EQ(ReadBytes(config_), config);
+  EXPECT_EQ(test::ReadWhole(config_), config);
 }
 
 TEST_F(FixGarageLodTest, OnlyTheFirstMatchIsReplaced) {
@@ -239,7 +236,7 @@ TEST_F(FixGarageLodTest, OnlyTheFirstMatchIsReplaced) {
              "  <option id=\"UseDynamicOptimization\" value=\"0\"/>\n"
              "</selections>\n");
   EXPECT_EQ(FixGarageLod(), kForced);
-  EXPECT_EQ(ReadBytes(config_),
+  EXPECT_EQ(test::ReadWhole(config_),
             "<selections>\n"
             "  <option id=\"CarLOD\" value=\"4\"/>\n"
             "  <option id=\"CarLOD\" value=\"3\"/>\n"
@@ -265,7 +262,7 @@ TEST_F(FixGarageLodTest, RefusedMoveKeepsOriginalAndLeavesNoTemporaryFile) {
 
   EXPECT_EQ(FixGarageLod(), "garage LOD: MoveFileEx failed err=" + std::to_string(refused_code) +
                                 " (game may have the file open)");
-  EXPECT_EQ(ReadBytes(config_), kCarLodTwo);
+  EXPECT_EQ(test::ReadWhole(config_), kCarLodTwo);
   EXPECT_FALSE(fs::exists(temporary_));
 }
 
@@ -340,7 +337,7 @@ TEST_F(FixGarageLodTest, ConfigHeldForAMomentIsStillReplaced) {
   const std::string message = FixGarageLod();
   release.join();
   EXPECT_EQ(message, kForced);
-  EXPECT_NE(ReadBytes(config_).find(kWantedCarLod), std::string::npos);
+  EXPECT_NE(test::ReadWhole(config_).find(kWantedCarLod), std::string::npos);
   EXPECT_FALSE(fs::exists(temporary_));
 }
 
@@ -360,7 +357,7 @@ TEST_F(FixGarageLodTest, ConfigHeldThroughEveryTryNamesTheLastCode) {
   EXPECT_EQ(message,
             "garage LOD: MoveFileEx failed err=" + std::to_string(code) + " (game may have the file open)");
   EXPECT_GE(waited, std::chrono::milliseconds(400));
-  EXPECT_EQ(ReadBytes(config_), kCarLodTwo);
+  EXPECT_EQ(test::ReadWhole(config_), kCarLodTwo);
   EXPECT_FALSE(fs::exists(temporary_));
 }
 
@@ -373,7 +370,7 @@ TEST_F(FixGarageLodTest, UnwritableTemporaryFileKeepsOriginal) {
   WriteBytes(config_, kCarLodTwo);
   platform::SetRefuseHook(RefuseOpenOfTemporary);
   EXPECT_EQ(FixGarageLod(), "garage LOD: cannot write temp config");
-  EXPECT_EQ(ReadBytes(config_), kCarLodTwo);
+  EXPECT_EQ(test::ReadWhole(config_), kCarLodTwo);
   EXPECT_FALSE(fs::exists(temporary_));
 }
 
@@ -394,7 +391,7 @@ TEST_F(FullDiskTest, ShortBlockWriteKeepsOriginal) {
   std::string config = kCarLodTwo + "<!--" + std::string(1 << 16, 'x') + "-->\n";
   WriteBytes(config_, config);
   EXPECT_EQ(FixGarageLod(), "garage LOD: short write");
-  EXPECT_EQ(ReadBytes(config_), config);
+  EXPECT_EQ(test::ReadWhole(config_), config);
   EXPECT_FALSE(fs::exists(fs::symlink_status(temporary_)));
 }
 
@@ -402,7 +399,7 @@ TEST_F(FullDiskTest, FailedFlushCountsAsShortWrite) {
   // Small enough to sit in the stream buffer: only the flush before the move finds the disk full.
   WriteBytes(config_, kCarLodTwo);
   EXPECT_EQ(FixGarageLod(), "garage LOD: short write");
-  EXPECT_EQ(ReadBytes(config_), kCarLodTwo);
+  EXPECT_EQ(test::ReadWhole(config_), kCarLodTwo);
   EXPECT_FALSE(fs::exists(fs::symlink_status(temporary_)));
 }
 
@@ -438,7 +435,7 @@ TEST_F(FixGarageLodTest, HugeAttributeOnSmallStackLeavesFileUntouched) {
                  "<CarFocusLODMinMax isDynamic=\"1\" note=\"" + std::string(100000, 'a') + "\" />");
   WriteBytes(config_, config);
   EXPECT_EQ(FixOnSmallStack(), LongRunMessage("<CarFocusLODMinMax"));
-  EXPECT_EQ(ReadBytes(config_), config);
+  EXPECT_EQ(test::ReadWhole(config_), config);
   EXPECT_FALSE(fs::exists(temporary_));
 }
 
@@ -454,7 +451,7 @@ TEST_F(FixGarageLodTest, ElementAtTheBoundIsStillEdited) {
   ASSERT_EQ(option.find('>'), kLongestSearchedElement);
   WriteBytes(config_, "<selections>\n  " + option + "\n</selections>\n");
   EXPECT_EQ(FixOnSmallStack(), kForced);
-  EXPECT_EQ(ReadBytes(config_),
+  EXPECT_EQ(test::ReadWhole(config_),
             "<selections>\n  <option id=\"CarLOD\" value=\"4\"/>\n"
             "  <option id=\"UseDynamicOptimization\" value=\"0\"/>\n  </selections>\n");
 }
@@ -465,7 +462,7 @@ TEST_F(FixGarageLodTest, ElementOneOverTheBoundStopsEveryEdit) {
                        CarLodOptionWithRun(kLongestSearchedElement + 1) + "\n</selections>\n";
   WriteBytes(config_, config);
   EXPECT_EQ(FixOnSmallStack(), LongRunMessage("<option id=\"CarLOD\""));
-  EXPECT_EQ(ReadBytes(config_), config);
+  EXPECT_EQ(test::ReadWhole(config_), config);
   EXPECT_FALSE(fs::exists(temporary_));
 }
 
@@ -475,7 +472,7 @@ TEST_F(FixGarageLodTest, UnclosedElementRunsToTheEndAndIsRefused) {
       "<selections>\n  <option id=\"UseDynamicOptimization\" value=\"1\" " + std::string(5000, ' ');
   WriteBytes(config_, config);
   EXPECT_EQ(FixOnSmallStack(), LongRunMessage("<option id=\"UseDynamicOptimization\""));
-  EXPECT_EQ(ReadBytes(config_), config);
+  EXPECT_EQ(test::ReadWhole(config_), config);
 }
 
 // ---- EditGarageText and ReplaceOrInsert ----

@@ -1,7 +1,6 @@
 // gearloft host database bridge tests against the simulated game: its fixture facts, its knobs, and the
 // whole bridge (scan, probe, queries) run on this executable's own call site and global.
 // The simulated game is built where SQLite is found (not in the cross build for Windows).
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -364,5 +363,3 @@ TEST_F(BridgeOnThisExecutableTest, ScanProbeAndQueryTheGame) {
 
 }  // namespace
 }  // namespace gearloft
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST

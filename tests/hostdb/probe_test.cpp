@@ -1,7 +1,6 @@
 // gearloft host database bridge tests: choosing the current object by the probe SELECT, the summary
 // message of a failed probe, and the description of the candidates.
 // The simulated game is built where SQLite is found (not in the cross build for Windows).
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -198,5 +197,3 @@ TEST_F(DescribeTest, NoCandidatesDescribeAsEmptyText) {
 
 }  // namespace
 }  // namespace gearloft
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST

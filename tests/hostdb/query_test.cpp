@@ -1,7 +1,6 @@
 // gearloft host database bridge tests: guarded calls of ExecuteQuery, the bounded copy of host results,
 // Query, Execute, CachedQuery and CellAsDouble.
 // The simulated game is built where SQLite is found (not in the cross build for Windows).
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -362,5 +361,3 @@ TEST(CellAsDoubleTest, NullTextAndMissingCellGiveNaN) {
 
 }  // namespace
 }  // namespace gearloft
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST

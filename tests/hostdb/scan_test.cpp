@@ -7,12 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "devhost/devhost.h"
 #include "hostdb/hostdb.h"
 #include "hostdb/test_support.h"
-
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
-#include "devhost/devhost.h"
-#endif
 
 namespace gearloft {
 namespace {
@@ -198,7 +195,6 @@ TEST_F(ChunkBorderTest, LaterLoadInsideTheMatchWins) {
   Clear(offset, CallSiteBytes().size());
 }
 
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 // The real thing: this executable links the simulated game, whose call site sits in its own code.
 class ScanForCandidatesTest : public ::testing::Test {
  protected:
@@ -236,8 +232,6 @@ TEST_P(HiddenCallSiteTest, FindsNothingAndKeepsTheEarlierList) {
 
 INSTANTIATE_TEST_SUITE_P(Hides, HiddenCallSiteTest,
                          ::testing::Values(devhost::CodeHide::kNotExecutable, devhost::CodeHide::kScrambled));
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST
 
 }  // namespace
 }  // namespace gearloft

@@ -11,21 +11,15 @@
 #include <vector>
 
 #include "scripts/scripts.h"
+#include "support/support.h"
 
 namespace gearloft {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 std::string Readme() {
-  const std::string text = ReadWhole(fs::path(GEARLOFT_SOURCE_DIR) / "packaging" / "README.txt");
+  const std::string text = test::ReadWhole(fs::path(GEARLOFT_SOURCE_DIR) / "packaging" / "README.txt");
   EXPECT_FALSE(text.empty());
   return text;
 }
@@ -42,7 +36,7 @@ std::vector<SourceFile> Sources() {
     const std::string extension = entry.path().extension().string();
     if (!entry.is_regular_file() || (extension != ".cpp" && extension != ".h")) continue;
     files.push_back(
-        SourceFile{entry.path().lexically_relative(root).generic_string(), ReadWhole(entry.path())});
+        SourceFile{entry.path().lexically_relative(root).generic_string(), test::ReadWhole(entry.path())});
   }
   return files;
 }

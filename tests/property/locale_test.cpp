@@ -2,7 +2,6 @@
 // script deleted) send byte for byte the same statements, write the same plan file and log the same
 // messages whether the process runs in the C locale or in a comma-decimal one (de_DE.UTF-8, fr_FR.UTF-8),
 // as the game's process may.
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 
 #include <clocale>
 #include <cstdint>
@@ -112,5 +111,3 @@ INSTANTIATE_TEST_SUITE_P(CommaLocales, LocaleTest, ::testing::Values("de_DE.UTF-
 
 }  // namespace
 }  // namespace gearloft::property
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST

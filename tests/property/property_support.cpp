@@ -2,8 +2,6 @@
 // simulated game on a fresh copy of the fixture, full table dumps and the watched temp folder.
 #include "property_support.h"
 
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
-
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -568,5 +566,3 @@ std::string WatchedScripts::LogTail(size_t lines) const {
 }
 
 }  // namespace gearloft::property
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST

@@ -2,8 +2,6 @@
 // to them, the simulated game on a fresh copy of the fixture per case, and full table dumps.
 #pragma once
 
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
-
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -145,5 +143,3 @@ class WatchedScripts {
 };
 
 }  // namespace gearloft::property
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST

@@ -1,7 +1,6 @@
 // Property test of re-apply in place in the simulated game: any generated sequence of script edits,
 // each re-applied in place, ends with the tables a new process reaches by loading and applying the final
 // scripts once (row Ids included), and with the same statements.
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 
 #include <cstdio>
 #include <string>
@@ -113,5 +112,3 @@ TEST(ReapplyPropertyTest, EditsReappliedInPlaceEndAsAFreshApplyOfTheFinalScripts
 
 }  // namespace
 }  // namespace gearloft::property
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST

@@ -1,6 +1,5 @@
 // Regression tests for what the undo and re-apply properties found, each the smallest script history
 // that showed it, in the simulated game.
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 
 #include <string>
 
@@ -72,5 +71,3 @@ TEST(PropertyRegressionTest, RimLevelsOfOneFileNeverResizeRowsAnotherFileAdded) 
 
 }  // namespace
 }  // namespace gearloft::property
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST

@@ -1,7 +1,6 @@
 // Property test of undo in the simulated game: any generated script set, loaded and applied, then taken
 // back by deleting every script (a re-apply in place over an empty folder), leaves every table exactly
 // as it was, value for value and storage class for storage class.
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 
 #include <cstdio>
 #include <string>
@@ -68,5 +67,3 @@ TEST(UndoPropertyTest, DeletingEveryScriptRestoresEveryTable) {
 
 }  // namespace
 }  // namespace gearloft::property
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST

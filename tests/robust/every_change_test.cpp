@@ -1,7 +1,6 @@
 // gearloft robustness tests: the worker loop inside the simulated game with scripts whose changes once
 // went astray unnoticed: a new row past its car's block of Ids, a stock value with more digits than its
 // statement writes, and two changes of one load to the same cell.
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -106,5 +105,3 @@ TEST(EveryChangeRunTest, CellSetByTwoFilesIsOneWarningAndTheLaterValueStays) {
 
 }  // namespace
 }  // namespace gearloft::robust
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST

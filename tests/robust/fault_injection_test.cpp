@@ -1,7 +1,6 @@
 // gearloft robustness tests: every fault the simulated game can raise, injected at every host call of a
 // load + apply + edit + re-apply + delete-all run over the example scripts, once and from then on.
 // GEARLOFT_ROBUST_FULL=1 runs every call; otherwise every 31st, from a different first call per fault.
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -172,5 +171,3 @@ TEST(CleanSequence, DeleteAllRestoresTheFixtureWithoutAFailureLine) {
 
 }  // namespace
 }  // namespace gearloft::robust
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST

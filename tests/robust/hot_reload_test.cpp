@@ -2,7 +2,6 @@
 // polls between the bytes, then saved again through a temporary file renamed over it. After every pass
 // the rows the other scripts added or changed must all be there; at the end the tables must be what a
 // fresh run of the final folder makes. And a save that another program holds open for a while.
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -162,5 +161,3 @@ TEST(HotReload, ScriptHeldOpenForThreeSecondsAfterItsSaveIsReadWhole) {
 
 }  // namespace
 }  // namespace gearloft::robust
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST

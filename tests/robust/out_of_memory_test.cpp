@@ -2,7 +2,6 @@
 // re-apply in place), for n = 1, 2, ... until the pass completes; once, and as memory that stays
 // exhausted until the worker sleeps. GEARLOFT_ROBUST_FULL=1 runs every n; otherwise every 499th. Run under
 // AddressSanitizer, whose leak check at exit covers every case.
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -189,5 +188,3 @@ TEST(OutOfMemory, ExhaustedMemoryFromAnyAllocationOfAReapplyInPlaceIsSurvived) {
 
 }  // namespace
 }  // namespace gearloft::robust
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST

@@ -3,7 +3,6 @@
 // and the read-back of each). At every pass the tables hold what the log says is in force, never a state
 // between the two plans; a script nobody touched keeps its edits throughout; no line repeats on every
 // pass; and once the faults end and the folder changes, the tables are those of a fresh start.
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -149,5 +148,3 @@ TEST(ReapplyFault, EveryKindOnceAndOnwardsKeepsTheTablesAtWhatTheLogSays) {
 
 }  // namespace
 }  // namespace gearloft::robust
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST

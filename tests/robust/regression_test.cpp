@@ -1,7 +1,6 @@
 // gearloft robustness tests: the faults the call-N sweep found, each pinned down on its own. A look-up the
 // game answered badly must not free a row Id the game holds or measure rims from a guess, and a re-apply
 // whose statements did not all land must say so and be taken up again from the plan in force.
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -378,5 +377,3 @@ TEST(ReapplyLandingLoop, NextPassReappliesFromThePlanInForce) {
 
 }  // namespace
 }  // namespace gearloft
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST

@@ -2,8 +2,6 @@
 // script folder changed between passes, the tables dumped at the end of every step.
 #include "robust_run.h"
 
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
-
 #include <sqlite3.h>
 
 #include <chrono>
@@ -16,6 +14,8 @@
 
 #include "hostdb/hostdb.h"
 #include "runtime/runtime.h"
+#include "support/support.h"
+#include "support/tables.h"
 
 namespace gearloft::robust {
 
@@ -25,13 +25,6 @@ namespace {
 
 constexpr uint64_t kClockStart = 1000000;  // the tick count of a machine that has been up a while
 constexpr uint32_t kWatchdogPeriodMs = 5000;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
   const size_t at = text.find(from);
@@ -74,24 +67,6 @@ int RecordCall(unsigned kind, void* context, void*, void* text) {
     static_cast<std::vector<std::string>*>(context)->push_back(sql);
   }
   return 0;
-}
-
-std::string CellText(sqlite3_stmt* statement, int column) {
-  switch (sqlite3_column_type(statement, column)) {
-    case SQLITE_INTEGER:
-      return "integer:" + std::to_string(sqlite3_column_int64(statement, column));
-    case SQLITE_FLOAT: {
-      char text[40];
-      std::snprintf(text, sizeof text, "%.17g", sqlite3_column_double(statement, column));
-      return std::string("real:") + text;
-    }
-    case SQLITE_TEXT:
-      return std::string("text:") + reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-    case SQLITE_NULL:
-      return "null";
-    default:
-      return "blob";
-  }
 }
 
 std::vector<std::string> Column(sqlite3* connection, const std::string& sql) {
@@ -201,7 +176,7 @@ ScriptSet ExampleScripts() {
   ScriptSet scripts;
   for (const auto& entry : fs::directory_iterator(fs::path(GEARLOFT_SOURCE_DIR) / "examples" / "tunebay")) {
     if (entry.path().extension() == ".ini")
-      scripts[entry.path().filename().string()] = ReadFile(entry.path());
+      scripts[entry.path().filename().string()] = test::ReadWhole(entry.path());
   }
   return scripts;
 }
@@ -242,7 +217,7 @@ std::string DumpTables(sqlite3* connection) {
     const int width = sqlite3_column_count(statement);
     while (sqlite3_step(statement) == SQLITE_ROW) {
       std::string row;
-      for (int j = 0; j < width; ++j) row += (j == 0 ? "" : "|") + CellText(statement, j);
+      for (int j = 0; j < width; ++j) row += (j == 0 ? "" : "|") + test::CellText(statement, j);
       dump += row + "\n";
     }
     sqlite3_finalize(statement);
@@ -328,7 +303,7 @@ void SaveScripts(const ScriptSet& scripts) {
   }
   for (const auto& script : scripts) {
     const fs::path path = session->folder / script.first;
-    if (fs::exists(path) && ReadFile(path) == script.second) continue;
+    if (fs::exists(path) && test::ReadWhole(path) == script.second) continue;
     {
       std::ofstream out(path, std::ios::binary | std::ios::trunc);
       out << script.second;
@@ -400,7 +375,7 @@ RunResult RunSequence(const RunOptions& options) {
   session.result.integrity = IntegrityCheck(session.connection);
   session.result.faults_injected = devhost::CallFaultsInjected(session.database);
   CloseLog();
-  for (const std::string& line : SplitLines(ReadFile(paths.log_file))) {
+  for (const std::string& line : SplitLines(test::ReadWhole(paths.log_file))) {
     const size_t end = line.find("s] ");
     session.result.log.push_back(end == std::string::npos ? line : line.substr(end + 3));
   }
@@ -419,5 +394,3 @@ RunResult RunSequence(const RunOptions& options) {
 }
 
 }  // namespace gearloft::robust
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST

@@ -2,8 +2,6 @@
 // the simulated game, run through a sequence of script folder states while the game misbehaves.
 #pragma once
 
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
-
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -101,5 +99,3 @@ void StampAsSaved(const std::string& path);
 bool IsFailureLine(const std::string& message);
 
 }  // namespace gearloft::robust
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST

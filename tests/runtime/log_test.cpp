@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "runtime/runtime.h"
 #include "runtime_test_support.h"
+#include "support/support.h"
 
 namespace gearloft {
 namespace {
@@ -17,7 +18,7 @@ using test::FileExists;
 using test::FolderEntries;
 using test::GameFolder;
 using test::LogMessages;
-using test::ReadWholeFile;
+using test::ReadWhole;
 
 TEST(LogPrefix, AgeIsRoundedToWholeSecondsFourWide) {
   EXPECT_EQ(FormatLogPrefix(9, 5, 3, 7.6), "09:05:03 [   8s] ");
@@ -59,7 +60,7 @@ TEST_F(LogFile, LineIsPrefixThenMessageThenLineEnd) {
   LogLine("count %d of %s", 3, "cars");
   const double age = ProcessAge();
   CloseLog();
-  const std::string text = ReadWholeFile(folder_.paths().log_file);
+  const std::string text = ReadWhole(std::filesystem::u8path(folder_.paths().log_file));
   std::smatch match;
   ASSERT_TRUE(std::regex_match(text, match,
                                std::regex("(\\d\\d):(\\d\\d):(\\d\\d) \\[ *(\\d+)s\\] count 3 of cars\r?\n")))

@@ -9,15 +9,16 @@
 
 #include "runtime/runtime.h"
 #include "runtime_test_support.h"
+#include "support/support.h"
 
 namespace gearloft {
 namespace {
 
 using test::GameFolder;
-using test::ReadWholeFile;
+using test::ReadWhole;
 
 std::string PackagedSettings() {
-  return ReadWholeFile(std::string(GEARLOFT_SOURCE_DIR) + "/packaging/gearloft.ini");
+  return ReadWhole(std::string(GEARLOFT_SOURCE_DIR) + "/packaging/gearloft.ini");
 }
 
 std::string WithCrLf(const std::string& text) {

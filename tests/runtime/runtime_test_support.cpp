@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "platform/platform.h"
+#include "support/support.h"
 
 namespace gearloft::test {
 
@@ -63,13 +64,6 @@ void GameFolder::WriteSettings(const std::string& content) const {
   out << content;
 }
 
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(PathOf(path), std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 bool FileExists(const std::string& path) {
   std::error_code ignored;
   return fs::exists(PathOf(path), ignored);
@@ -86,7 +80,7 @@ std::vector<std::string> FolderEntries(const std::string& folder) {
 std::vector<std::string> LogMessages(const std::string& log_file) {
   static const std::regex prefix("^\\d\\d:\\d\\d:\\d\\d \\[ *\\d+s\\] ");
   std::vector<std::string> messages;
-  std::istringstream lines(ReadWholeFile(log_file));
+  std::istringstream lines(ReadWhole(PathOf(log_file)));
   std::string line;
   while (std::getline(lines, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();

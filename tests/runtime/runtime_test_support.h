@@ -30,8 +30,6 @@ class GameFolder {
   std::string path_;
 };
 
-// The whole file as bytes; empty when it cannot be read.
-std::string ReadWholeFile(const std::string& path);
 bool FileExists(const std::string& path);
 std::vector<std::string> FolderEntries(const std::string& folder);
 

@@ -14,6 +14,7 @@
 
 #include "runtime/runtime.h"
 #include "runtime_test_support.h"
+#include "support/support.h"
 
 namespace gearloft {
 namespace {
@@ -225,7 +226,7 @@ TEST_F(Watchdog, ThreadReportsHungCallsWhileTheWorkerWritesTheLog) {
     pacer.WaitParkedAt(kBase + 40000);
   }
   CloseLog();
-  const std::string log = test::ReadWholeFile(folder_.paths().log_file);
+  const std::string log = test::ReadWhole(std::filesystem::u8path(folder_.paths().log_file));
   EXPECT_EQ(Count(log, "STUCK:"), 2u) << log;
   EXPECT_EQ(Count(log, "STUCK: probe A has not returned after 13 s"), 1u) << log;
   EXPECT_EQ(Count(log, "STUCK: probe B has not returned after 14 s"), 1u) << log;

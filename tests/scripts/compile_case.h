@@ -2,8 +2,6 @@
 // database, for the suites of the edit, ride-drop, whitewall and bonnet keys.
 #pragma once
 
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -97,5 +95,3 @@ inline QueryResult OneRow(const std::vector<QueryCell>& row) {
 }
 
 }  // namespace gearloft::testing
-
-#endif  // GEARLOFT_TEST_HAVE_DEVHOST

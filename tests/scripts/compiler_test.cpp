@@ -7,8 +7,6 @@
 
 #include "fixture_db.h"
 
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
-
 namespace gearloft {
 namespace {
 
@@ -498,5 +496,3 @@ TEST(NextLevelTest, RealMaximumIsTruncated) {
 
 }  // namespace
 }  // namespace gearloft
-
-#endif

@@ -1,8 +1,5 @@
 // gearloft script tests: the simulated game's fixture database in memory and the query function over it.
 #include "fixture_db.h"
-
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
-
 #include "devhost/fixture.h"
 
 namespace gearloft::testing {
@@ -78,5 +75,3 @@ QueryResult RunQuery(sqlite3* db, const std::string& sql) {
 }
 
 }  // namespace gearloft::testing
-
-#endif

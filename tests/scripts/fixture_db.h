@@ -3,8 +3,6 @@
 // simulated game is (not in the Windows cross build).
 #pragma once
 
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
-
 #include <sqlite3.h>
 
 #include <string>
@@ -43,5 +41,3 @@ class FixtureDb {
 QueryResult RunQuery(sqlite3* db, const std::string& sql);
 
 }  // namespace gearloft::testing
-
-#endif

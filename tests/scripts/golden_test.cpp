@@ -11,8 +11,7 @@
 #include <sstream>
 
 #include "fixture_db.h"
-
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
+#include "support/support.h"
 
 namespace gearloft {
 namespace {
@@ -21,11 +20,6 @@ namespace fs = std::filesystem;
 
 fs::path GoldenFolder() {
   return fs::path(GEARLOFT_TEST_DATA_DIR) / "scripts" / "golden";
-}
-
-std::string ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -144,7 +138,8 @@ TEST_P(GoldenTest, CompilesToTheExpectedSql) {
   LevelRegistry levels;
   Plan plan;
   std::string error;
-  const bool compiled = CompileCarScript(ReadWhole(ini), db.Query(), levels, &plan, &error, PreviousRowIds());
+  const bool compiled =
+      CompileCarScript(test::ReadWhole(ini), db.Query(), levels, &plan, &error, PreviousRowIds());
   const std::string actual = Render(compiled, plan, error);
   const char* update = std::getenv("GEARLOFT_UPDATE_GOLDEN");
   if (update != nullptr && std::string(update) == "1") {
@@ -152,7 +147,7 @@ TEST_P(GoldenTest, CompilesToTheExpectedSql) {
     return;
   }
   ASSERT_TRUE(fs::exists(sql)) << sql << " is missing; run with GEARLOFT_UPDATE_GOLDEN=1 and review it";
-  const std::string expected = ReadWhole(sql);
+  const std::string expected = test::ReadWhole(sql);
   EXPECT_TRUE(expected == actual) << GetParam() << ".sql differs:\n"
                                   << UnifiedDiff(Lines(expected), Lines(actual));
 }
@@ -164,5 +159,3 @@ INSTANTIATE_TEST_SUITE_P(Cases, GoldenTest, ::testing::ValuesIn(GoldenCases()),
 
 }  // namespace
 }  // namespace gearloft
-
-#endif

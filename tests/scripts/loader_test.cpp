@@ -18,16 +18,12 @@
 #include "platform/platform.h"
 #include "runtime/runtime.h"
 #include "scripts/scripts.h"
+#include "support/support.h"
 
 namespace gearloft {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Lines of a text file written in text mode, whatever line end the platform gave them.
 std::vector<std::string> TextLines(const std::string& text) {
@@ -75,13 +71,15 @@ class LoaderTest : public ::testing::Test {
   std::vector<std::string> LogMessages() {
     CloseLog();
     std::vector<std::string> messages;
-    for (const std::string& line : TextLines(ReadWhole(folder_ / "gearloft.log"))) {
+    for (const std::string& line : TextLines(test::ReadWhole(folder_ / "gearloft.log"))) {
       const size_t end_of_prefix = line.find("s] ");
       messages.push_back(end_of_prefix == std::string::npos ? line : line.substr(end_of_prefix + 3));
     }
     return messages;
   }
-  std::vector<std::string> PlanFileLines() { return TextLines(ReadWhole(folder_ / "gearloft.plan.sql")); }
+  std::vector<std::string> PlanFileLines() {
+    return TextLines(test::ReadWhole(folder_ / "gearloft.plan.sql"));
+  }
 
   fs::path folder_;
 };
@@ -329,7 +327,7 @@ TEST_F(LoaderTest, LoadWithoutScriptsEmptiesThePlanFile) {
   Write("gearloft.plan.sql", "-- old.ini\nDELETE FROM x;\n");
   const Plan plan = LoadPlan(ScriptListing(), PreviousRowIds());
   EXPECT_TRUE(plan.statements.empty());
-  EXPECT_EQ(ReadWhole(folder_ / "gearloft.plan.sql"), "");
+  EXPECT_EQ(test::ReadWhole(folder_ / "gearloft.plan.sql"), "");
 }
 
 TEST_F(LoaderTest, FailedScriptIsLoggedAndLeavesNoTraceInThePlanFile) {
@@ -352,8 +350,6 @@ TEST_F(LoaderTest, LoadAsksTheGameThroughTheQueryCache) {
   EXPECT_EQ(LogMessages(),
             (std::vector<std::string>{"ERROR a.ini: [7]: no such car in Data_Car - file skipped"}));
 }
-
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 
 TEST_F(LoaderTest, PlanFileHoldsTheStatementsOfEveryLoadedScript) {
   testing::FixtureDb db;
@@ -473,8 +469,6 @@ TEST_F(LoaderTest, FailedScriptReleasesItsLevelsToTheNext) {
   EXPECT_EQ(plan.added_rows[2].values, "7006,7,6,0,22,2800,6.8,1.0,1.0,0");
   EXPECT_EQ(LogMessages()[0], "ERROR a.ini: [Nope]: no such car in Data_Car - file skipped");
 }
-
-#endif
 
 }  // namespace
 }  // namespace gearloft

@@ -2,7 +2,6 @@
 // Runs in every build, the Windows one included, where the C runtime's own number formatting differs.
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -10,33 +9,10 @@
 #include <vector>
 
 #include "compiler/compiler.h"
+#include "support/support.h"
 
 namespace gearloft {
 namespace {
-
-// Switches the process to a locale whose decimal separator is a comma, as the game may, until destroyed.
-class CommaLocale {
- public:
-  CommaLocale() {
-    const char* current = std::setlocale(LC_ALL, nullptr);
-    saved_ = current != nullptr ? current : "C";
-    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "German_Germany.1252", "German"}) {
-      if (std::setlocale(LC_ALL, name) != nullptr && std::localeconv()->decimal_point[0] == ',') {
-        active_ = true;
-        return;
-      }
-    }
-    std::setlocale(LC_ALL, saved_.c_str());
-  }
-  ~CommaLocale() { std::setlocale(LC_ALL, saved_.c_str()); }
-  CommaLocale(const CommaLocale&) = delete;
-  CommaLocale& operator=(const CommaLocale&) = delete;
-  bool active() const { return active_; }
-
- private:
-  std::string saved_;
-  bool active_ = false;
-};
 
 QueryCell Integer(int64_t value) {
   QueryCell cell;
@@ -113,7 +89,7 @@ TEST(OldValueSqlTest, NullNumbersAndNothingElse) {
 }
 
 TEST(FormatExactSqlNumberTest, WritesAPointInACommaLocale) {
-  CommaLocale comma;
+  test::CommaLocale comma;
   if (!comma.active()) GTEST_SKIP() << "no comma-decimal locale is installed";
   EXPECT_EQ(FormatExactSqlNumber(static_cast<double>(0.15f)), "0.15000000596046448");
   EXPECT_EQ(FormatExactSqlNumber(2.5e-7), "2.5e-07");

@@ -2,13 +2,11 @@
 // the travel-floor refusal, the undo that restores the heights exactly, and heights that are not numbers.
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cmath>
 #include <cstdio>
 
 #include "compile_case.h"
-
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
+#include "support/support.h"
 
 namespace gearloft {
 namespace {
@@ -24,30 +22,6 @@ std::string PhysicsQuery(const std::string& column, const std::string& car) {
          "List_SpringDamperPhysics WHERE SpringDamperPhysicsID IN (SELECT " +
          column + " FROM List_UpgradeSpringDamper WHERE Ordinal = " + car + ")";
 }
-
-// Switches the process to a locale whose decimal separator is a comma, as the game may, until destroyed.
-class CommaLocale {
- public:
-  CommaLocale() {
-    const char* current = std::setlocale(LC_ALL, nullptr);
-    saved_ = current != nullptr ? current : "C";
-    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "German_Germany.1252", "German"}) {
-      if (std::setlocale(LC_ALL, name) != nullptr && std::localeconv()->decimal_point[0] == ',') {
-        active_ = true;
-        return;
-      }
-    }
-    std::setlocale(LC_ALL, saved_.c_str());
-  }
-  ~CommaLocale() { std::setlocale(LC_ALL, saved_.c_str()); }
-  CommaLocale(const CommaLocale&) = delete;
-  CommaLocale& operator=(const CommaLocale&) = delete;
-  bool active() const { return active_; }
-
- private:
-  std::string saved_;
-  bool active_ = false;
-};
 
 class RideDropTest : public testing::CompileCase {
  protected:
@@ -249,7 +223,7 @@ TEST_F(RideDropTest, LongFloorMessageIsCutAsA200ByteBufferCutsIt) {
 }
 
 TEST_F(RideDropTest, NumbersKeepTheirPointInACommaLocale) {
-  CommaLocale comma;
+  test::CommaLocale comma;
   if (!comma.active()) GTEST_SKIP() << "no comma-decimal locale is installed";
   EXPECT_EQ(CompileError("[7]\nride_drop_front = 0.05\n"),
             "[7]: ride_drop_front 0.050 puts the travel floor at -0.020 m (min 0.000) - max drop 0.030");
@@ -278,5 +252,3 @@ TEST(SpringDamperUpdateSqlTest, WritesTheFourHeightsAsReals) {
 
 }  // namespace
 }  // namespace gearloft
-
-#endif

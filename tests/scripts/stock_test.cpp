@@ -6,8 +6,6 @@
 
 #include "compile_case.h"
 
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
-
 namespace gearloft {
 namespace {
 
@@ -312,5 +310,3 @@ TEST_F(StockEditTest, SecondAxleFailingDropsTheFirstAxlesEdit) {
 
 }  // namespace
 }  // namespace gearloft
-
-#endif

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "scripts/scripts.h"
+#include "support/support.h"
 
 namespace gearloft {
 namespace {
@@ -241,18 +242,11 @@ TEST(FormatSqlNumberTest, NonFiniteValuesGiveSqlThatReadsThemBack) {
 class CommaLocaleTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* current = std::setlocale(LC_ALL, nullptr);
-    saved_ = current != nullptr ? current : "C";
-    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "German_Germany.1252", "German"}) {
-      if (std::setlocale(LC_ALL, name) != nullptr && std::localeconv()->decimal_point[0] == ',') return;
-    }
-    std::setlocale(LC_ALL, saved_.c_str());
-    GTEST_SKIP() << "no comma-decimal locale is installed";
+    if (!comma_.active()) GTEST_SKIP() << "no comma-decimal locale is installed";
   }
-  void TearDown() override { std::setlocale(LC_ALL, saved_.c_str()); }
 
  private:
-  std::string saved_;
+  test::CommaLocale comma_;
 };
 
 TEST(SqlNumberValueTest, GivesWhatTheLiteralReadsAs) {

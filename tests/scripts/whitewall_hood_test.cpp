@@ -4,8 +4,6 @@
 
 #include "compile_case.h"
 
-#if defined(GEARLOFT_TEST_HAVE_DEVHOST)
-
 namespace gearloft {
 namespace {
 
@@ -226,5 +224,3 @@ TEST(TireCompoundUpdateSqlTest, QuotesBothNames) {
 
 }  // namespace
 }  // namespace gearloft
-
-#endif

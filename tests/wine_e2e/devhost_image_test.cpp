@@ -18,7 +18,7 @@ uint64_t LittleEndian(const std::string& bytes, size_t at, size_t width) {
 // Threads the game starts without a size of their own (the worker among them) get the stack its image
 // reserves: 1 MiB, as in a game built with MSVC's default, so stack-depth limits are tested at that size.
 TEST(DevhostImageTest, ThreadsGetTheStackReserveOfAGameBuiltWithMsvcDefaults) {
-  const std::string image = ReadBytes(GEARLOFT_DEVHOST_EXE);
+  const std::string image = ReadWhole(GEARLOFT_DEVHOST_EXE);
   ASSERT_GE(image.size(), 0x40u);
   const size_t header = static_cast<size_t>(LittleEndian(image, 0x3c, 4));
   // The signature, the 20-byte file header, then the optional header: PE32+ keeps SizeOfStackReserve

@@ -73,6 +73,9 @@ ExitOutcome EndGameWhileBusy(Busy busy, std::mt19937* random) {
     std::vector<std::string> names = game.CopyExamples();
     std::sort(names.begin(), names.end());
     exit_when = "loaded " + names[(*random)() % (names.size() - 1)];
+    // Tables in memory take the whole apply in less time than the game's echo of the log needs to see
+    // the line: every write going to the file as well keeps the worker at it long enough.
+    arguments.push_back("--persist");
   }
   arguments.insert(arguments.end(), {"--exit-when", exit_when});
   game.StartWith(arguments);

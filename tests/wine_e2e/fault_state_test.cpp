@@ -35,8 +35,8 @@ void Play(const std::string& name, const std::vector<std::string>& flags, GameRu
   game.Start(arguments);
   const int applied = game.WaitFor("applied ");
   ASSERT_GE(applied, 0) << game.Output();
-  run->plan = ReadBytes(game.PlanFile());
-  run->trace = TraceWithout(ReadBytes(trace), kGameTick);
+  run->plan = ReadWhole(game.PlanFile());
+  run->trace = TraceWithout(ReadWhole(trace), kGameTick);
   const std::vector<std::string> messages = game.Messages();
   const int live = Find(messages, "DB live");
   ASSERT_GE(live, 0);
@@ -44,7 +44,7 @@ void Play(const std::string& name, const std::vector<std::string>& flags, GameRu
   {
     ASSERT_TRUE(game.RequestTables()) << game.Output();
     GameDatabase db(game.TablesFile());
-    run->dump = db.Dump();
+    run->dump = DumpLines(db.Dump());
     EXPECT_EQ(db.Error(), "");
   }
   EXPECT_EQ(game.Stop(), 0) << game.Output();

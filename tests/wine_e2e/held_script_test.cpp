@@ -46,7 +46,7 @@ TEST(HeldScriptTest, ScriptHeldOpenExclusivelyForThreeSecondsIsReadWholeOnceFree
     {
       ASSERT_TRUE(fresh.RequestTables()) << fresh.Output();
       GameDatabase db(fresh.TablesFile());
-      want = db.Dump();
+      want = DumpLines(db.Dump());
       ASSERT_EQ(db.Error(), "");
     }
     EXPECT_EQ(fresh.Stop(), 0) << fresh.Output();
@@ -80,7 +80,7 @@ TEST(HeldScriptTest, ScriptHeldOpenExclusivelyForThreeSecondsIsReadWholeOnceFree
   {
     ASSERT_TRUE(game.RequestTables()) << game.Output();
     GameDatabase db(game.TablesFile());
-    got = db.Dump();
+    got = DumpLines(db.Dump());
     ASSERT_EQ(db.Error(), "");
   }
   EXPECT_EQ(game.Stop(), 0) << game.Output();

@@ -59,15 +59,15 @@ void Play(const std::string& name, const std::vector<std::string>& flags, Histor
 
   const int applied = game.WaitFor("applied ");
   ASSERT_GE(applied, 0) << game.Output();
-  history->plan_after_load = ReadBytes(game.PlanFile());
+  history->plan_after_load = ReadWhole(game.PlanFile());
   game.WriteScript("decimals.ini", kDecimalScript);
   const int changed = game.WaitFor("folder changed - re-applying in place", applied + 1);
   ASSERT_GT(changed, applied) << game.Output();
   const int reapplied = game.WaitFor("applied ", changed);
   ASSERT_GT(reapplied, changed) << game.Output();
   // "applied" is logged after the read-back: the trace holds every statement of the history by now.
-  history->plan_after_edit = ReadBytes(game.PlanFile());
-  history->trace = TraceWithout(ReadBytes(trace), kGameTick);
+  history->plan_after_edit = ReadWhole(game.PlanFile());
+  history->trace = TraceWithout(ReadWhole(trace), kGameTick);
   const std::vector<std::string> messages = game.Messages();
   const int live = Find(messages, "DB live");
   ASSERT_GE(live, 0);
@@ -77,7 +77,7 @@ void Play(const std::string& name, const std::vector<std::string>& flags, Histor
     // anywhere when the game exits.
     ASSERT_TRUE(game.RequestTables()) << game.Output();
     GameDatabase db(game.TablesFile());
-    history->dump = db.Dump();
+    history->dump = DumpLines(db.Dump());
     EXPECT_EQ(db.Error(), "");
   }
   EXPECT_EQ(game.Stop(), 0) << game.Output();

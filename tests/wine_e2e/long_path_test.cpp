@@ -27,7 +27,7 @@ TEST(LongPathTest, ScriptFolderLogAndPlanBeyond260CharactersAreAllReached) {
   const std::vector<std::string> scripts = game.CopyExamples();
   ASSERT_FALSE(scripts.empty());
   // The log of an earlier start, for the rotation to move aside.
-  ASSERT_TRUE(WriteBytes(game.LogFile(), "earlier run\r\n"));
+  ASSERT_TRUE(WriteWhole(game.LogFile(), "earlier run\r\n"));
 
   game.Start({});
   const int applied = game.WaitFor("applied ");
@@ -39,8 +39,8 @@ TEST(LongPathTest, ScriptFolderLogAndPlanBeyond260CharactersAreAllReached) {
   for (const std::string& message : messages) loaded += message.rfind("loaded ", 0) == 0 ? 1 : 0;
   EXPECT_EQ(loaded, static_cast<int>(scripts.size())) << Joined(messages);
   EXPECT_EQ(messages[static_cast<size_t>(applied)].rfind("applied ", 0), 0u);
-  EXPECT_NE(ReadBytes(game.PlanFile()).find("INSERT OR IGNORE INTO "), std::string::npos);
-  EXPECT_EQ(ReadBytes(game.ScriptsFolder() / "gearloft.log.1"), "earlier run\r\n");
+  EXPECT_NE(ReadWhole(game.PlanFile()).find("INSERT OR IGNORE INTO "), std::string::npos);
+  EXPECT_EQ(ReadWhole(game.ScriptsFolder() / "gearloft.log.1"), "earlier run\r\n");
   EXPECT_EQ(game.Stop(), 0) << game.Output();
 }
 

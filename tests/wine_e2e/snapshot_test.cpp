@@ -16,7 +16,7 @@ TEST(WindowsSnapshotTest, SnapshotHoldsTheTablesAsTheGameBeganThemInCrLfText) {
   std::string error;
   ASSERT_TRUE(game.MakeDatabase(&error)) << error;
   const fs::path pristine = game.Folder() / "pristine.db";
-  ASSERT_TRUE(WriteBytes(pristine, ReadBytes(game.DatabaseFile())));
+  ASSERT_TRUE(WriteWhole(pristine, ReadWhole(game.DatabaseFile())));
   game.WriteSettings(
       "garage_lod = 0\r\nfirst_call_age = 0\r\nboot_until = 0\r\nresend = 1\r\npoll_ms = 200\r\n");
   game.WriteScript("kestrel.ini", "[Kestrel_GT]\r\nrim_front_stock = 18\r\nrim_sizes_rear = 19\r\n");
@@ -30,18 +30,18 @@ TEST(WindowsSnapshotTest, SnapshotHoldsTheTablesAsTheGameBeganThemInCrLfText) {
   EXPECT_EQ(game.Stop(), 0) << game.Output();
 
   // Written in text mode, as the log and the plan file: CR LF on every line.
-  const std::string sql = ReadBytes(game.ScriptsFolder() / "gearloft.tables.sql");
+  const std::string sql = ReadWhole(game.ScriptsFolder() / "gearloft.tables.sql");
   ASSERT_FALSE(sql.empty());
   size_t lines = 0;
   for (size_t at = sql.find('\n'); at != std::string::npos; at = sql.find('\n', at + 1)) {
     ++lines;
     EXPECT_TRUE(at > 0 && sql[at - 1] == '\r') << "line " << lines;
   }
-  const std::string cars = ReadBytes(game.ScriptsFolder() / "gearloft.cars.txt");
+  const std::string cars = ReadWhole(game.ScriptsFolder() / "gearloft.cars.txt");
   EXPECT_NE(cars.find("\r\n7  Kestrel_GT\r\n"), std::string::npos) << cars;
 
   const fs::path loaded_file = game.Folder() / "snapshot.db";
-  ASSERT_TRUE(WriteBytes(loaded_file, ""));  // an empty file is an empty database
+  ASSERT_TRUE(WriteWhole(loaded_file, ""));  // an empty file is an empty database
   GameDatabase loaded(loaded_file);
   char* message = nullptr;
   ASSERT_EQ(sqlite3_exec(loaded.Handle(), sql.c_str(), nullptr, nullptr, &message), SQLITE_OK)
@@ -66,7 +66,7 @@ TEST(WindowsSnapshotTest, SnapshotHoldsTheTablesAsTheGameBeganThemInCrLfText) {
   EXPECT_NE(changed.Rows("SELECT FrontWheelDiameter FROM List_UpgradeRimSizeFront WHERE Id = 7000"),
             original.Rows("SELECT FrontWheelDiameter FROM List_UpgradeRimSizeFront WHERE Id = 7000"));
   EXPECT_EQ(changed.Error(), "");
-  EXPECT_TRUE(ReadBytes(game.DatabaseFile()) == ReadBytes(pristine)) << "the game's own file changed";
+  EXPECT_TRUE(ReadWhole(game.DatabaseFile()) == ReadWhole(pristine)) << "the game's own file changed";
 }
 
 }  // namespace

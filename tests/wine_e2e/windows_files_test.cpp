@@ -43,8 +43,8 @@ TEST(WindowsFilesTest, LogIsReadableButNotWritableByOthersAndEndsItsLinesInCrLf)
   EXPECT_EQ(platform::OpenFile(log, "r+b", platform::Share::kDenyNone), nullptr);
 
   EXPECT_EQ(game.Stop(), 0) << game.Output();
-  EXPECT_TRUE(EveryLineEndsInCrLf(ReadBytes(game.LogFile()))) << ReadBytes(game.LogFile());
-  const std::string plan = ReadBytes(game.PlanFile());
+  EXPECT_TRUE(EveryLineEndsInCrLf(ReadWhole(game.LogFile()))) << ReadWhole(game.LogFile());
+  const std::string plan = ReadWhole(game.PlanFile());
   EXPECT_TRUE(EveryLineEndsInCrLf(plan)) << plan;
   EXPECT_EQ(plan.rfind("-- kestrel.ini\r\nINSERT OR IGNORE INTO List_UpgradeRimSizeFront ", 0), 0u) << plan;
 }
@@ -75,12 +75,12 @@ TEST(WindowsFilesTest, LogHeldOpenForWritingLeavesLoggingOffAndTheWorkerRunning)
   EXPECT_EQ(game.Wait(), 0) << game.Output();
   std::fclose(holder);
 
-  EXPECT_EQ(ReadBytes(game.LogFile()), stop_line + "\n");
+  EXPECT_EQ(ReadWhole(game.LogFile()), stop_line + "\n");
   EXPECT_FALSE(fs::exists(game.ScriptsFolder() / "gearloft.log.1"));
-  EXPECT_EQ(ReadBytes(game.PlanFile())
+  EXPECT_EQ(ReadWhole(game.PlanFile())
                 .rfind("-- kestrel.ini\r\nINSERT OR IGNORE INTO List_UpgradeRimSizeFront ", 0),
             0u)
-      << ReadBytes(game.PlanFile());
+      << ReadWhole(game.PlanFile());
 }
 
 // LOCALAPPDATA for the games this test starts; the test process's own value comes back afterwards.
@@ -111,7 +111,7 @@ TEST(WindowsFilesTest, GarageFixReplacesTheConfigAndASecondStartKeepsTheFirstLog
   const fs::path folder = local / "VelatrixRally" / "LocalStorage_Shared" / "VelatrixUserConfigSelections";
   fs::create_directories(folder);
   const fs::path config = folder / "UserConfigSelections";
-  ASSERT_TRUE(WriteBytes(config,
+  ASSERT_TRUE(WriteWhole(config,
                          "<selections>\r\n"
                          "  <CarFocusLODMinMax isDynamic=\"1\" dynamicValue=\"Low\"/>\r\n"
                          "  <UseDynamicOptimization value=\"1\"/>\r\n"
@@ -124,7 +124,7 @@ TEST(WindowsFilesTest, GarageFixReplacesTheConfigAndASecondStartKeepsTheFirstLog
   std::vector<std::string> messages = game.Messages();
   ASSERT_GE(messages.size(), 2u) << game.Output();
   EXPECT_EQ(messages[1], "garage LOD: forced Extreme (CarLOD=4, garage focus car Extreme, dynamic off)");
-  EXPECT_EQ(ReadBytes(config),
+  EXPECT_EQ(ReadWhole(config),
             "<selections>\r\n"
             "  <CarFocusLODMinMax isDynamic=\"0\" dynamicValue=\"Extreme\"/>\r\n"
             "  <UseDynamicOptimization value=\"0\"/>\r\n"
@@ -132,7 +132,7 @@ TEST(WindowsFilesTest, GarageFixReplacesTheConfigAndASecondStartKeepsTheFirstLog
             "  <option id=\"UseDynamicOptimization\" value=\"0\"/>\n"
             "  </selections>\r\n");
   EXPECT_FALSE(fs::exists(folder / "UserConfigSelections.gearloft"));
-  const std::string first_log = ReadBytes(game.LogFile());
+  const std::string first_log = ReadWhole(game.LogFile());
 
   // A banner of its own: the game's echo tells the new log from the earlier one by its first line.
   game.WriteSettings(
@@ -141,7 +141,7 @@ TEST(WindowsFilesTest, GarageFixReplacesTheConfigAndASecondStartKeepsTheFirstLog
   messages = game.Messages();
   ASSERT_GE(messages.size(), 2u) << game.Output();
   EXPECT_EQ(messages[1], "garage LOD: already Extreme (CarLOD=4, CarFocusLODMinMax=Extreme, dynamic off)");
-  EXPECT_EQ(ReadBytes(game.ScriptsFolder() / "gearloft.log.1"), first_log);
+  EXPECT_EQ(ReadWhole(game.ScriptsFolder() / "gearloft.log.1"), first_log);
 }
 
 // The region walk searches only pages that can run: while the call site's page is readable but not
@@ -172,10 +172,10 @@ TEST(WindowsFilesTest, LibraryUnloadedByItsLoaderStaysAndItsWorkerRunsOn) {
   EXPECT_EQ(platform::RunProgram(loader.u8string(), {(game.Folder() / "gearloft.dll").u8string(), "5"},
                                  output.u8string()),
             0)
-      << ReadBytes(output);
-  EXPECT_EQ(ReadBytes(output), "gearloft-unloading-loader: still running\r\n");
+      << ReadWhole(output);
+  EXPECT_EQ(ReadWhole(output), "gearloft-unloading-loader: still running\r\n");
   const std::vector<std::string> messages = game.Messages();
-  ASSERT_EQ(messages.size(), 2u) << ReadBytes(game.LogFile());
+  ASSERT_EQ(messages.size(), 2u) << ReadWhole(game.LogFile());
   EXPECT_EQ(messages[1], "waiting for the ExecuteQuery call-site signature (code not decrypted yet)");
 }
 

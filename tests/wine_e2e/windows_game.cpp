@@ -29,25 +29,6 @@ const char kQuickSettings[] =
     "garage_lod = 0\r\nfirst_call_age = 0\r\nboot_until = 0\r\nresend = 1\r\npoll_ms = 200\r\nsnapshot = "
     "0\r\n";
 
-std::string ReadBytes(const fs::path& path) {
-  std::string bytes;
-  // Shared for renaming as well: a test polling the log must not keep the worker from rotating it.
-  std::FILE* file = platform::OpenFile(path.u8string(), "rb", platform::Share::kShareAll);
-  if (file == nullptr) return bytes;
-  char chunk[4096];
-  size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof(chunk), file)) > 0) bytes.append(chunk, got);
-  std::fclose(file);
-  return bytes;
-}
-
-bool WriteBytes(const fs::path& path, const std::string& bytes) {
-  std::FILE* file = platform::OpenFile(path.u8string(), "wb", platform::Share::kDenyNone);
-  if (file == nullptr) return false;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  return std::fclose(file) == 0 && written;
-}
-
 std::string TraceWithout(const std::string& trace, const std::string& statement) {
   const std::string left_out = std::to_string(statement.size()) + " " + statement + "\n";
   std::string kept;
@@ -98,12 +79,12 @@ std::string WindowsGame::WatchedFolderText() const {
 }
 
 void WindowsGame::WriteSettings(const std::string& lines) {
-  WriteBytes(folder_ / "scripts" / "gearloft.ini", "[gearloft]\r\n" + lines);
+  WriteWhole(folder_ / "scripts" / "gearloft.ini", "[gearloft]\r\n" + lines);
 }
 
 void WindowsGame::WriteScript(const std::string& name, const std::string& text) {
   const fs::path part = ScriptsFolder() / "script.part";
-  WriteBytes(part, text);
+  WriteWhole(part, text);
   fs::rename(part, ScriptsFolder() / fs::u8path(name));
 }
 
@@ -116,7 +97,7 @@ std::vector<std::string> WindowsGame::CopyExamples() {
   for (const fs::directory_entry& entry : fs::directory_iterator(GEARLOFT_EXAMPLES_DIR)) {
     if (entry.path().extension() != ".ini") continue;
     names.push_back(entry.path().filename().u8string());
-    WriteScript(names.back(), ReadBytes(entry.path()));
+    WriteScript(names.back(), ReadWhole(entry.path()));
   }
   return names;
 }
@@ -164,7 +145,7 @@ bool WindowsGame::RequestTables(const std::string& sql) const {
   if (!running_) return fs::exists(TablesFile()) && sql.empty();
   const fs::path request = fs::path(TablesFile()) += ".request";
   const fs::path part = fs::path(request) += ".part";
-  if (!WriteBytes(part, sql)) return false;
+  if (!WriteWhole(part, sql)) return false;
   fs::rename(part, request);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (fs::exists(request) && running_ && std::chrono::steady_clock::now() < deadline) {
@@ -176,7 +157,7 @@ bool WindowsGame::RequestTables(const std::string& sql) const {
 std::vector<std::string> WindowsGame::Messages() const {
   static const std::regex& prefix = *new std::regex("^\\d\\d:\\d\\d:\\d\\d \\[ *\\d+s\\] ");
   std::vector<std::string> messages;
-  const std::string bytes = ReadBytes(LogFile());
+  const std::string bytes = ReadWhole(LogFile());
   size_t start = 0;
   size_t end = 0;
   while ((end = bytes.find('\n', start)) != std::string::npos) {
@@ -200,65 +181,7 @@ int WindowsGame::WaitFor(const std::string& prefix, int from, double seconds) co
 }
 
 std::string WindowsGame::Output() const {
-  return ReadBytes(folder_ / "output.txt");
-}
-
-GameDatabase::GameDatabase(const fs::path& file) {
-  if (sqlite3_open_v2(file.u8string().c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-    error_ = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
-    return;
-  }
-  sqlite3_busy_timeout(db_, 10000);
-}
-
-GameDatabase::~GameDatabase() {
-  sqlite3_close(db_);
-}
-
-std::vector<std::string> GameDatabase::Rows(const std::string& sql) {
-  std::vector<std::string> rows;
-  sqlite3_stmt* statement = nullptr;
-  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-    if (error_.empty()) error_ = sql + ": " + sqlite3_errmsg(db_);
-    return rows;
-  }
-  int step = SQLITE_ROW;
-  while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
-    std::string row;
-    for (int i = 0; i < sqlite3_column_count(statement); ++i) {
-      if (i > 0) row += "|";
-      switch (sqlite3_column_type(statement, i)) {
-        case SQLITE_INTEGER:
-          row += "integer:" + std::to_string(sqlite3_column_int64(statement, i));
-          break;
-        case SQLITE_FLOAT: {
-          char text[40];
-          std::snprintf(text, sizeof(text), "%.17g", sqlite3_column_double(statement, i));
-          row += std::string("real:") + text;
-          break;
-        }
-        case SQLITE_TEXT:
-          row += "text:" + std::string(reinterpret_cast<const char*>(sqlite3_column_text(statement, i)));
-          break;
-        default:
-          row += "null";
-      }
-    }
-    rows.push_back(row);
-  }
-  if (step != SQLITE_DONE && error_.empty()) error_ = sql + ": " + sqlite3_errmsg(db_);
-  sqlite3_finalize(statement);
-  return rows;
-}
-
-std::vector<std::string> GameDatabase::Dump() {
-  std::vector<std::string> dump;
-  for (const std::string& table : Rows("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name")) {
-    const std::string name = table.substr(std::string("text:").size());
-    for (const std::string& row : Rows("SELECT * FROM " + name + " ORDER BY 1"))
-      dump.push_back(name + "|" + row);
-  }
-  return dump;
+  return ReadWhole(folder_ / "output.txt");
 }
 
 }  // namespace gearloft::wine_e2e

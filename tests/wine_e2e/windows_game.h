@@ -9,7 +9,8 @@
 #include <thread>
 #include <vector>
 
-struct sqlite3;
+#include "support/support.h"
+#include "support/tables.h"
 
 namespace gearloft::wine_e2e {
 
@@ -18,9 +19,10 @@ namespace fs = std::filesystem;
 // Settings for a game that starts working at once: no garage fix, no age wait, no boot re-sends.
 extern const char kQuickSettings[];
 
-// A file's whole content as bytes; empty when it cannot be read.
-std::string ReadBytes(const fs::path& path);
-bool WriteBytes(const fs::path& path, const std::string& bytes);
+using test::DumpLines;
+using test::GameDatabase;
+using test::ReadWhole;
+using test::WriteWhole;
 
 // A query trace ("<byte count> <text>\n" per statement) without the entries that are `statement`: the
 // simulated game's own once-a-second query lands in it as timing allows.
@@ -91,28 +93,6 @@ class WindowsGame {
   std::thread child_;
   std::atomic<int> exit_code_{-1};
   std::atomic<bool> running_{false};
-};
-
-// A connection to the game's SQLite file from outside the game; it waits for the game's own writes.
-class GameDatabase {
- public:
-  explicit GameDatabase(const fs::path& file);
-  ~GameDatabase();
-  GameDatabase(const GameDatabase&) = delete;
-  GameDatabase& operator=(const GameDatabase&) = delete;
-
-  // Empty while everything went well, else what failed first.
-  const std::string& Error() const { return error_; }
-  sqlite3* Handle() { return db_; }
-  // Every row the statement answers, cells as "integer:7", "real:0.10000000000000001", "text:x" or
-  // "null", joined by "|".
-  std::vector<std::string> Rows(const std::string& sql);
-  // Every table with every row in key order, one entry per row: "table|cells".
-  std::vector<std::string> Dump();
-
- private:
-  sqlite3* db_ = nullptr;
-  std::string error_;
 };
 
 }  // namespace gearloft::wine_e2e

@@ -71,7 +71,7 @@ TEST(WindowsGameTest, ScriptsApplyThenReapplyInPlaceThenRemovingThemRestoresEver
   std::string car;
   {
     GameDatabase db(game.DatabaseFile());
-    original = db.Dump();
+    original = DumpLines(db.Dump());
     const std::vector<std::string> names = db.Rows("SELECT MediaName FROM Data_Car WHERE Id = 42");
     ASSERT_EQ(names.size(), 1u) << db.Error();
     car = names[0].substr(std::string("text:").size());
@@ -83,7 +83,7 @@ TEST(WindowsGameTest, ScriptsApplyThenReapplyInPlaceThenRemovingThemRestoresEver
   scripts.push_back(kOlfeld);  // its first letter sorts after every ASCII one
   // Neither a folder whose name ends in ".ini" nor a file of another type is a script.
   fs::create_directory(game.ScriptsFolder() / "folder.ini");
-  ASSERT_TRUE(WriteBytes(game.ScriptsFolder() / "notes.txt", "not a script"));
+  ASSERT_TRUE(WriteWhole(game.ScriptsFolder() / "notes.txt", "not a script"));
 
   game.Start({});
   const int applied = game.WaitFor("applied ");
@@ -111,7 +111,7 @@ TEST(WindowsGameTest, ScriptsApplyThenReapplyInPlaceThenRemovingThemRestoresEver
   EXPECT_EQ(messages[static_cast<size_t>(applied)],
             "applied " + std::to_string(statements) + " statement(s) from " + std::to_string(scripts.size()) +
                 " file(s), all read back");
-  const std::string plan = ReadBytes(game.PlanFile());
+  const std::string plan = ReadWhole(game.PlanFile());
   EXPECT_NE(
       plan.find("\r\n-- " + std::string(kOlfeld) + "\r\nINSERT OR IGNORE INTO List_UpgradeRimSizeFront "),
       std::string::npos)
@@ -123,7 +123,7 @@ TEST(WindowsGameTest, ScriptsApplyThenReapplyInPlaceThenRemovingThemRestoresEver
   {
     ASSERT_TRUE(game.RequestTables()) << game.Output();
     GameDatabase db(game.TablesFile());
-    CompareDumps(original, db.Dump(), &added, &edited);
+    CompareDumps(original, DumpLines(db.Dump()), &added, &edited);
     // The example scripts edit stock rows as well as adding upgrades.
     EXPECT_GT(edited, 0u);
     const std::vector<std::string> rows = db.Rows(
@@ -171,11 +171,11 @@ TEST(WindowsGameTest, ScriptsApplyThenReapplyInPlaceThenRemovingThemRestoresEver
   messages = game.Messages();
   EXPECT_EQ(messages[static_cast<size_t>(emptied)],
             "re-apply: 0 added row(s) kept in place (0 updated), " + kept + " removed");
-  EXPECT_EQ(ReadBytes(game.PlanFile()), "");
+  EXPECT_EQ(ReadWhole(game.PlanFile()), "");
   {
     ASSERT_TRUE(game.RequestTables()) << game.Output();
     GameDatabase db(game.TablesFile());
-    EXPECT_EQ(db.Dump(), original);
+    EXPECT_EQ(DumpLines(db.Dump()), original);
     EXPECT_TRUE(db.Error().empty()) << db.Error();
   }
 
@@ -197,7 +197,7 @@ void ExpectFaultContained(const std::string& kind) {
   std::vector<std::string> original;
   {
     GameDatabase db(game.DatabaseFile());
-    original = db.Dump();
+    original = DumpLines(db.Dump());
   }
   game.WriteScript("kestrel.ini", "[Kestrel_GT]\r\nrim_sizes_front = 18\r\n");
   game.Start({"--fault-on", "INSERT OR IGNORE INTO List_UpgradeRimSizeFront", "--fault-kind", kind});
@@ -227,7 +227,7 @@ void ExpectFaultContained(const std::string& kind) {
   EXPECT_TRUE(std::regex_search(output, std::regex("devhost: \\d+ ExecuteQuery call\\(s\\)\r?\n$")))
       << output;
   GameDatabase db(game.TablesFile());
-  EXPECT_EQ(db.Dump(), original);
+  EXPECT_EQ(DumpLines(db.Dump()), original);
 }
 
 TEST(WindowsGameTest, AccessViolationInsideExecuteQueryIsContained) {
