@@ -60,7 +60,6 @@ struct Decision {
   bool oversize;
   Oversize oversize_kind;
   bool huge_text;
-  bool ignore_writes;
   CallFault call_fault;
   uint32_t call_block_ms;
   void (*block_wait)(uint32_t milliseconds);
@@ -89,15 +88,8 @@ Decision Decide(DatabaseState* state, const char* sql, uint64_t call, uint64_t c
   if (first->second != cpu_state) ++state->cpu_state_changes;
   const Knobs& knobs = state->knobs;
   if (!knobs.trace_path.empty()) Trace(knobs.trace_path, sql);
-  Decision decision{0,
-                    Fault::kNone,
-                    false,
-                    knobs.oversize,
-                    false,
-                    knobs.ignore_writes,
-                    CallFault::kNone,
-                    knobs.call_block_ms,
-                    knobs.block_wait};
+  Decision decision{
+      0, Fault::kNone, false, knobs.oversize, false, CallFault::kNone, knobs.call_block_ms, knobs.block_wait};
   if (knobs.call_fault != CallFault::kNone && knobs.fault_at_call != 0 &&
       (call == knobs.fault_at_call || (knobs.fault_onwards && call > knobs.fault_at_call))) {
     decision.call_fault = knobs.call_fault;
@@ -111,7 +103,7 @@ Decision Decide(DatabaseState* state, const char* sql, uint64_t call, uint64_t c
   if (Matches(knobs.fault_on, sql) &&
       (knobs.fault_on_times == 0 || state->fault_on_hits < knobs.fault_on_times)) {
     ++state->fault_on_hits;
-    decision.fault = knobs.fault_kind == FaultKind::kThrow ? Fault::kThrow : Fault::kAccessViolation;
+    decision.fault = knobs.fault_kind == CallFault::kThrow ? Fault::kThrow : Fault::kAccessViolation;
   }
   if (Matches(knobs.fault_dirty_cpu, sql)) decision.fault = Fault::kDirtyCpu;
   decision.oversize = Matches(knobs.oversize_on, sql);
@@ -159,7 +151,7 @@ std::unique_ptr<BuiltResult> RunSql(DatabaseState* state, const char* sql, const
   }
   std::vector<std::string> columns;
   std::vector<std::vector<HostValue>> rows;
-  const bool drop_writes = decision.ignore_writes || decision.call_fault == CallFault::kDropWrite;
+  const bool drop_writes = decision.call_fault == CallFault::kDropWrite;
   const bool numbers_as_text = decision.call_fault == CallFault::kWrongCellType;
   const char* next = sql;
   while (*next != '\0') {

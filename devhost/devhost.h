@@ -13,11 +13,6 @@ namespace gearloft::devhost {
 
 // ---- The database object ----------------------------------------------------------------------------
 
-enum class FaultKind {
-  kAccessViolation,  // a write to a page that cannot be written, as a crashing game would do
-  kThrow,            // a C++ exception thrown out of ExecuteQuery
-};
-
 enum class Oversize {
   kColumns,  // 4096 column entries
   kRows,     // 1,000,000 row entries
@@ -40,7 +35,7 @@ enum class CallFault {
 // Misbehaviour on demand. A statement "matches" a text when it contains it.
 struct Knobs {
   std::string fault_on;  // matching statements fault inside ExecuteQuery ("" = never)
-  FaultKind fault_kind = FaultKind::kAccessViolation;
+  CallFault fault_kind = CallFault::kAccessViolation;  // how they fault: kAccessViolation or kThrow
   uint64_t fault_on_times = 0;  // only the first this many matching statements fault (0 = every one)
   // Matching statements set the direction flag, MXCSR to round toward zero with flush-to-zero and the
   // x87 unit to single precision, then make the same access violation ("" = never).
@@ -49,8 +44,7 @@ struct Knobs {
   uint32_t block_seconds = 0;  // 0 = never block
   std::string oversize_on;     // matching statements answer an oversized result instead of running
   Oversize oversize = Oversize::kColumns;
-  std::string huge_text_on;    // text cells of matching statements claim 2 MiB
-  bool ignore_writes = false;  // statements that would change the database run as if they did nothing
+  std::string huge_text_on;  // text cells of matching statements claim 2 MiB
   // When set, every statement received is appended to this file as "<byte count> <text>\n", in the
   // order the calls arrive ("" = no trace).
   std::string trace_path;

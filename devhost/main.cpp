@@ -149,7 +149,7 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
       std::string kind;
       ok = take(&kind) && (kind == "segv" || kind == "throw");
       options->knobs.fault_kind =
-          kind == "throw" ? devhost::FaultKind::kThrow : devhost::FaultKind::kAccessViolation;
+          kind == "throw" ? devhost::CallFault::kThrow : devhost::CallFault::kAccessViolation;
     } else if (flag == "--block-on") {
       ok = take(&options->knobs.block_on);
     } else if (flag == "--block-seconds") {
@@ -166,7 +166,10 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
     } else if (flag == "--make-db") {
       options->make_db_only = true;
     } else if (flag == "--ignore-writes") {
-      options->knobs.ignore_writes = true;
+      // Every statement that would change the database does nothing, from the first call on.
+      options->knobs.call_fault = devhost::CallFault::kDropWrite;
+      options->knobs.fault_at_call = 1;
+      options->knobs.fault_onwards = true;
     } else if (flag == "--trace-queries") {
       ok = take(&options->knobs.trace_path) && !options->knobs.trace_path.empty();
     } else if (flag == "--locale") {

@@ -244,7 +244,9 @@ TEST_F(DevhostTest, CachedQueryCallsTheGameOnceAfterAnAnswer) {
 
 TEST_F(DevhostTest, IgnoredWritesLeaveTheTablesAsTheyWere) {
   devhost::Knobs knobs;
-  knobs.ignore_writes = true;
+  knobs.call_fault = devhost::CallFault::kDropWrite;
+  knobs.fault_at_call = 1;
+  knobs.fault_onwards = true;
   SetKnobs(knobs);
   EXPECT_TRUE(Execute("UPDATE List_UpgradeRimSizeFront SET FrontWheelDiameter = 22 WHERE Id = 7000"));
   EXPECT_EQ(Number("SELECT FrontWheelDiameter FROM List_UpgradeRimSizeFront WHERE Id = 7000"), 17);

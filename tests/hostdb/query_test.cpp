@@ -232,7 +232,7 @@ TEST(CallExecuteQueryTest, MethodOutsideExecutableMemoryIsNoCall) {
 }
 
 // The devhost database, faulting in each way the game can.
-class FaultingHostTest : public ::testing::TestWithParam<devhost::FaultKind> {
+class FaultingHostTest : public ::testing::TestWithParam<devhost::CallFault> {
  protected:
   void SetUp() override {
     database_ = devhost::OpenDatabase(":memory:", devhost::FixtureOptions{}, &error_);
@@ -266,7 +266,7 @@ TEST_P(FaultingHostTest, FaultInTheCallIsFalseAndTheNextCallWorks) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, FaultingHostTest,
-                         ::testing::Values(devhost::FaultKind::kAccessViolation, devhost::FaultKind::kThrow));
+                         ::testing::Values(devhost::CallFault::kAccessViolation, devhost::CallFault::kThrow));
 
 class QueryTest : public ::testing::Test {
  protected:
