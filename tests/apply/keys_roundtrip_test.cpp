@@ -23,6 +23,7 @@
 #include "game_fixture.h"
 #include "hostdb/hostdb.h"
 #include "support/support.h"
+#include "support/tables.h"
 
 namespace gearloft {
 namespace {
@@ -60,16 +61,6 @@ std::vector<fs::path> ExampleScripts() {
   return scripts;
 }
 
-// A double by its bits, which tell -0.0 from 0.0 and every double from its neighbours, and for the
-// reader in "%.17g".
-std::string RealText(double value) {
-  uint64_t bits = 0;
-  std::memcpy(&bits, &value, sizeof bits);
-  char text[64];
-  std::snprintf(text, sizeof text, "%.17g/%016llx", value, static_cast<unsigned long long>(bits));
-  return text;
-}
-
 // The double a real literal of a forward statement leaves in a REAL column.
 double Stored(const std::string& literal) {
   return std::strtod(literal.c_str(), nullptr);
@@ -89,21 +80,7 @@ class KeysRoundTripTest : public testing::GameTest {
       while (sqlite3_step(statement) == SQLITE_ROW) {
         std::vector<std::string> row;
         for (int i = 0; i < sqlite3_column_count(statement); ++i) {
-          switch (sqlite3_column_type(statement, i)) {
-            case SQLITE_INTEGER:
-              row.push_back("i:" + std::to_string(sqlite3_column_int64(statement, i)));
-              break;
-            case SQLITE_FLOAT:
-              row.push_back("r:" + RealText(sqlite3_column_double(statement, i)));
-              break;
-            case SQLITE_TEXT:
-              row.push_back("t:" +
-                            std::string(reinterpret_cast<const char*>(sqlite3_column_text(statement, i))));
-              break;
-            default:
-              row.push_back("null");
-              break;
-          }
+          row.push_back(test::CellText(statement, i));
         }
         rows.push_back(row);
       }

@@ -16,6 +16,7 @@
 #include "platform/platform.h"
 #include "runtime/runtime.h"
 #include "scripts/scripts.h"
+#include "support/tables.h"
 
 namespace gearloft::property {
 namespace {
@@ -356,19 +357,6 @@ sqlite3* FixtureTemplate() {
   return source;
 }
 
-// A double by its bits, which tell -0.0 from 0.0 and every double from its neighbours, and for the
-// reader as the shortest text that reads back as it.
-void AppendReal(double value, std::string* text) {
-  uint64_t bits = 0;
-  std::memcpy(&bits, &value, sizeof bits);
-  char buffer[64];
-  const std::to_chars_result shortest = std::to_chars(buffer, buffer + sizeof buffer, value);
-  text->append(buffer, shortest.ptr);
-  text->push_back('/');
-  const std::to_chars_result hex = std::to_chars(buffer, buffer + sizeof buffer, bits, 16);
-  text->append(buffer, hex.ptr);
-}
-
 }  // namespace
 
 FreshGame::FreshGame() {
@@ -409,25 +397,7 @@ GameDump FreshGame::Dump() {
       std::string row;
       for (int i = 0; i < sqlite3_column_count(statement); ++i) {
         if (i != 0) row += ' ';
-        switch (sqlite3_column_type(statement, i)) {
-          case SQLITE_INTEGER:
-            row += "i:" + std::to_string(sqlite3_column_int64(statement, i));
-            break;
-          case SQLITE_FLOAT:
-            row += "r:";
-            AppendReal(sqlite3_column_double(statement, i), &row);
-            break;
-          case SQLITE_TEXT:
-            row += "t:";
-            row += reinterpret_cast<const char*>(sqlite3_column_text(statement, i));
-            break;
-          case SQLITE_BLOB:
-            row += "b:" + std::to_string(sqlite3_column_bytes(statement, i));
-            break;
-          default:
-            row += "null";
-            break;
-        }
+        row += test::CellText(statement, i);
       }
       rows.push_back(std::move(row));
     }
