@@ -147,6 +147,48 @@ TEST(ReadHostResultTest, UnreadableRowAndTextDegradeWithoutFailing) {
   EXPECT_EQ(result.rows[1][1].kind, QueryCell::Kind::kNull);
 }
 
+// 4095 columns by 999,999 rows passed both bounds: over unreadable cell arrays that was four billion
+// NULL cells, hundreds of gigabytes, in the game's process.
+TEST(HostResultBoundsTest, AMillionCellsAreRefused) {
+  auto built = devhost::BuildWideOrLongResult(1000, 1000);
+  const QueryResult result = ReadHostResult(devhost::AddressOf(*built));
+  EXPECT_FALSE(result.ok);
+  EXPECT_TRUE(result.columns.empty());
+  EXPECT_TRUE(result.rows.empty());
+}
+
+TEST(HostResultBoundsTest, OneCellUnderAMillionIsCopied) {
+  auto built = devhost::BuildWideOrLongResult(1000, 999);
+  const QueryResult result = ReadHostResult(devhost::AddressOf(*built));
+  ASSERT_TRUE(result.ok);
+  EXPECT_EQ(result.columns.size(), 1000u);
+  ASSERT_EQ(result.rows.size(), 999u);
+  EXPECT_EQ(result.rows[998].size(), 1000u);
+}
+
+std::vector<devhost::HostValue> MebibyteTexts(size_t count) {
+  devhost::HostValue text = devhost::TextValue("x");
+  text.claimed_length = 1024 * 1024;
+  return std::vector<devhost::HostValue>(count, text);
+}
+
+// Each text may claim 1 MiB; a million of them was a terabyte to copy.
+TEST(HostResultBoundsTest, MoreThanSixteenMebibytesOfTextIsRefused) {
+  auto built = devhost::BuildHostResult(std::vector<std::string>(17, ""), {MebibyteTexts(17)});
+  const QueryResult result = ReadHostResult(devhost::AddressOf(*built));
+  EXPECT_FALSE(result.ok);
+  EXPECT_TRUE(result.rows.empty());
+}
+
+TEST(HostResultBoundsTest, SixteenMebibytesOfTextAreCopied) {
+  auto built = devhost::BuildHostResult(std::vector<std::string>(16, ""), {MebibyteTexts(16)});
+  const QueryResult result = ReadHostResult(devhost::AddressOf(*built));
+  ASSERT_TRUE(result.ok);
+  ASSERT_EQ(result.rows.size(), 1u);
+  ASSERT_EQ(result.rows[0].size(), 16u);
+  EXPECT_EQ(result.rows[0][15].text, std::string(1024 * 1024, 'x'));
+}
+
 TEST(CallExecuteQueryTest, CallsTheMethodWithObjectSlotAndText) {
   CannedHost host;
   hostdb_test::AnswerCount(&host, 5);

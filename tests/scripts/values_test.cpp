@@ -2,11 +2,13 @@
 // SQL text of numbers, in the C locale and in a comma-decimal one.
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 
+#include "compiler/compiler.h"
 #include "scripts/scripts.h"
 #include "support/support.h"
 
@@ -275,6 +277,33 @@ TEST_F(CommaLocaleTest, NumbersAreWrittenWithAPoint) {
   EXPECT_EQ(FormatSqlNumber(1.36), "1.36");
   EXPECT_EQ(FormatSqlNumber(0.00001), "1e-05");
   EXPECT_EQ(FormatSqlNumber(17), "17.0");
+}
+
+// The one number a printed text reads back as; NaN when it is not exactly one number.
+double ReadBackOne(const std::string& text) {
+  std::vector<double> numbers;
+  if (!ParseNumberList(text, &numbers) || numbers.size() != 1) return std::nan("");
+  return numbers[0];
+}
+
+// Ten digits round the largest doubles to 1.797693135e+308, past the largest double: SQL read that
+// text as an infinity, and the read-back of a track spacing of 1.7976931348e308 could never match.
+TEST(LargestDoublesTest, PrintedTextStaysAFiniteNumber) {
+  EXPECT_EQ(FormatSqlNumber(DBL_MAX), "1.797693134e+308");
+  EXPECT_EQ(FormatSqlNumber(-DBL_MAX), "-1.797693134e+308");
+  EXPECT_EQ(FormatSqlNumber(1.7976931345e308), "1.797693134e+308");
+  EXPECT_EQ(FormatSqlNumber(1.7976931344e308), "1.797693134e+308");
+  for (double value : {DBL_MAX, -DBL_MAX, 1.7976931345e308, std::nextafter(DBL_MAX, 0.0)}) {
+    const std::string text = FormatSqlNumber(value);
+    const double back = ReadBackOne(text);
+    EXPECT_TRUE(std::isfinite(back)) << text;
+    EXPECT_EQ(FormatSqlNumber(back), text);
+  }
+}
+
+TEST(LargestDoublesTest, ExactTextOfTheLargestDoubleReadsBackIdentical) {
+  EXPECT_EQ(ReadBackOne(FormatExactSqlNumber(DBL_MAX)), DBL_MAX);
+  EXPECT_EQ(ReadBackOne(FormatExactSqlNumber(-DBL_MAX)), -DBL_MAX);
 }
 
 }  // namespace
