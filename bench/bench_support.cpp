@@ -13,7 +13,7 @@
 #include <random>
 
 #include "hostdb/hostdb.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "bench/corpus.h"
 #include "hostdb/hostdb.h"
 #include "platform/platform.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
 
 namespace gearloft::bench {
 namespace {

@@ -1,4 +1,5 @@
 // gearloft apply and verify: sending a plan's statements into the game and reading every change back.
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -8,9 +9,12 @@
 
 #include "apply/apply.h"
 #include "hostdb/hostdb.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
 
 namespace gearloft {
+
+std::atomic<int32_t> PlanGeneration{0};
+
 namespace {
 
 // A read-back answer may differ from its want by this much: REAL columns hand back what the game

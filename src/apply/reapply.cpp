@@ -9,7 +9,7 @@
 
 #include "apply/apply.h"
 #include "hostdb/hostdb.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
 
 namespace gearloft {
 namespace {

@@ -12,7 +12,8 @@
 #include "compiler/compiler.h"
 #include "hostdb/hostdb.h"
 #include "platform/platform.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
+#include "runtime/paths.h"
 
 namespace gearloft {
 namespace {

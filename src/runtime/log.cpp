@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
 
 namespace gearloft {
 

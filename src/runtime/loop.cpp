@@ -12,8 +12,6 @@
 
 namespace gearloft {
 
-std::atomic<int32_t> PlanGeneration{0};
-
 namespace {
 
 std::atomic<bool> g_stop{false};

@@ -10,7 +10,8 @@
 
 #include "compiler/compiler.h"
 #include "platform/platform.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
+#include "runtime/paths.h"
 #include "scripts/scripts.h"
 
 namespace gearloft {

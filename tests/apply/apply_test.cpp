@@ -11,7 +11,7 @@
 #include "apply/apply.h"
 #include "game_fixture.h"
 #include "hostdb/hostdb.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
 
 namespace gearloft {
 namespace {

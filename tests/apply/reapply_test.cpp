@@ -10,7 +10,7 @@
 
 #include "apply/apply.h"
 #include "game_fixture.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
 
 namespace gearloft {
 namespace {

@@ -18,7 +18,7 @@
 #include "devhost/devhost.h"
 #include "hostdb/hostdb.h"
 #include "robust_run.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
 
 namespace gearloft {
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
 #include "runtime_test_support.h"
 
 namespace gearloft {

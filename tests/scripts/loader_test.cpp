@@ -16,7 +16,7 @@
 #include "fixture_db.h"
 #include "hostdb/hostdb.h"
 #include "platform/platform.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
 #include "scripts/scripts.h"
 
 namespace gearloft {
