@@ -12,6 +12,7 @@
 #include <new>
 #include <random>
 
+#include "compiler/loader.h"
 #include "hostdb/hostdb.h"
 #include "runtime/log.h"
 

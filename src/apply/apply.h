@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "compiler/loader.h"
 #include "hostdb/hostdb.h"
 #include "scripts/scripts.h"
 

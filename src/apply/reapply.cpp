@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "apply/apply.h"
+#include "compiler/loader.h"
 #include "hostdb/hostdb.h"
 #include "runtime/log.h"
 

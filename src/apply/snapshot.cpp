@@ -10,6 +10,7 @@
 
 #include "apply/apply.h"
 #include "compiler/compiler.h"
+#include "compiler/loader.h"
 #include "hostdb/hostdb.h"
 #include "platform/platform.h"
 #include "runtime/log.h"

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "apply/apply.h"
+#include "compiler/loader.h"
 #include "runtime/log.h"
 #include "runtime/paths.h"
 #include "scripts/scripts.h"

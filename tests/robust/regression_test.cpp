@@ -15,6 +15,7 @@
 
 #include "apply/apply.h"
 #include "compiler/compiler.h"
+#include "compiler/loader.h"
 #include "devhost/devhost.h"
 #include "hostdb/hostdb.h"
 #include "robust_run.h"

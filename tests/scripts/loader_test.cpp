@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "compiler/compiler.h"
+#include "compiler/loader.h"
 #include "fixture_db.h"
 #include "hostdb/hostdb.h"
 #include "platform/platform.h"

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "compiler/compiler.h"
+#include "compiler/loader.h"
 #include "platform/platform.h"
 #include "runtime/log.h"
 #include "runtime/paths.h"
