@@ -31,6 +31,4 @@ std::string FormatLogPrefix(int hour, int minute, int second, double age_seconds
 // Seconds since the game process was created; 0.0 when the creation time cannot be had.
 double ProcessAge();
 
-std::string ToUtf8(const std::u16string& text);
-
 }  // namespace gearloft

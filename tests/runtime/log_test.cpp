@@ -138,15 +138,5 @@ TEST(ProcessAge, IsTheAgeOfThisTestProcess) {
   EXPECT_GE(second, first);
 }
 
-TEST(ToUtf8, WideTextBecomesUtf8) {
-  EXPECT_EQ(ToUtf8(u"gar\u00e7age \u8eca \U0001F697"),
-            "gar\xc3\xa7"
-            "age \xe8\xbb\x8a \xf0\x9f\x9a\x97");
-}
-
-TEST(ToUtf8, EmptyTextStaysEmpty) {
-  EXPECT_EQ(ToUtf8(u""), "");
-}
-
 }  // namespace
 }  // namespace gearloft
