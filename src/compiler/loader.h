@@ -23,7 +23,9 @@ using ScriptListing = std::vector<ScriptEntry>;
 // 'A'-'Z' folded to lower case. Negative, zero or positive.
 int CompareNamesNoCase(const std::string& a, const std::string& b);
 
-bool SameListing(const ScriptListing& a, const ScriptListing& b);
+// The same names in the same order (names equal but for the case of 'A'-'Z') with the same stamps: what
+// the worker takes for no change in the folder.
+bool SameScripts(const ScriptListing& a, const ScriptListing& b);
 
 // The "*.ini" files of `folder` (sub-folders left out), sorted as the worker sorts the watched folder.
 // A file the last load had to skip for the moment (see ScriptText::again) gets a stamp unlike the one
