@@ -26,6 +26,11 @@ std::vector<ReadBackCheck> FinalChecks(const std::vector<ReadBackCheck>& checks)
 // comment.
 extern std::atomic<int32_t> PlanGeneration;
 
+// The number in the first row's first cell of a read-back answer; NaN when it holds none.
+double ReadBackAnswer(const QueryResult& result);
+// Whether a read-back answer is the check's want, within the tolerance a REAL column's stored double needs.
+bool ReadsBack(double answer, double want);
+
 // Sends the batched statements through Execute, then reads the final checks back through Query. false at
 // the first statement that fails or the first check that misses, each with its log line.
 bool ApplyPlan(const Plan& plan);
