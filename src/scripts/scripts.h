@@ -98,6 +98,9 @@ bool ParseCarScript(const std::string& content, CarScript* script, std::string* 
 
 const std::set<std::string>& CarKeys();
 
+// The axle words of the per-axle keys ("rim_sizes_front", "ride_drop_rear"), front first.
+inline constexpr const char* kAxleWords[] = {"front", "rear"};
+
 using AxleLists = std::map<std::string, std::vector<double>>;
 
 // Bounds on a number's integer part (the number truncated toward zero). A key family whose numbers end
