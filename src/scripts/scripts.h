@@ -92,6 +92,9 @@ struct CarScript {
 
 std::string Trim(const std::string& text);
 
+// The UTF-8 byte-order mark an editor may put before a text file's first line.
+inline constexpr char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
+
 bool ParseCarScript(const std::string& content, CarScript* script, std::string* error);
 
 // ---- Key vocabulary and value lists -----------------------------------------------------------------
