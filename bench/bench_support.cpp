@@ -12,8 +12,9 @@
 #include <new>
 #include <random>
 
+#include "compiler/loader.h"
 #include "hostdb/hostdb.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "compiler/loader.h"
 #include "devhost/devhost.h"
 #include "scripts/scripts.h"
 

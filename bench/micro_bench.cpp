@@ -10,9 +10,10 @@
 #include "apply/apply.h"
 #include "bench/bench_support.h"
 #include "bench/corpus.h"
+#include "compiler/loader.h"
 #include "hostdb/hostdb.h"
 #include "platform/platform.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
 
 namespace gearloft::bench {
 namespace {

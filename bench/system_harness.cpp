@@ -19,6 +19,7 @@
 
 #include "apply/apply.h"
 #include "bench/bench_support.h"
+#include "compiler/loader.h"
 #include "hostdb/hostdb.h"
 #include "platform/platform.h"
 #include "runtime/runtime.h"

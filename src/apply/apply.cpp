@@ -1,4 +1,5 @@
 // gearloft apply and verify: sending a plan's statements into the game and reading every change back.
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -8,14 +9,14 @@
 
 #include "apply/apply.h"
 #include "hostdb/hostdb.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
 
 namespace gearloft {
+
+std::atomic<int32_t> PlanGeneration{0};
+
 namespace {
 
-// A read-back answer may differ from its want by this much: REAL columns hand back what the game
-// stored, which need not be the literal's exact double.
-constexpr double kReadBackTolerance = 0.000001;
 constexpr size_t kSelectLength = 7;  // "SELECT "
 
 // printf's "%f" and "%.<precision>g" as the "C" locale writes them, whatever locale the game's process
@@ -36,6 +37,18 @@ std::string FormatGeneral(double value, int precision) {
 
 }  // namespace
 
+double ReadBackAnswer(const QueryResult& result) {
+  if (result.ok && !result.rows.empty() && !result.rows[0].empty()) return CellAsDouble(&result.rows[0][0]);
+  return std::numeric_limits<double>::quiet_NaN();
+}
+
+bool ReadsBack(double answer, double want) {
+  // A read-back answer may differ from its want by this much: REAL columns hand back what the game
+  // stored, which need not be the literal's exact double.
+  constexpr double kReadBackTolerance = 0.000001;
+  return !std::isnan(answer) && std::fabs(answer - want) <= kReadBackTolerance;
+}
+
 bool ApplyPlan(const Plan& plan) {
   for (const std::string& statement : BatchStatements(plan.statements)) {
     if (!Execute(statement)) {
@@ -51,11 +64,8 @@ bool ApplyPlan(const Plan& plan) {
     std::string sql = check.sql;
     sql.replace(0, kSelectLength, prefix);
     QueryResult result = Query(sql);
-    double answer = std::numeric_limits<double>::quiet_NaN();
-    if (result.ok && !result.rows.empty() && !result.rows[0].empty()) {
-      answer = CellAsDouble(&result.rows[0][0]);
-    }
-    if (!std::isnan(answer) && std::fabs(answer - check.want) <= kReadBackTolerance) continue;
+    const double answer = ReadBackAnswer(result);
+    if (ReadsBack(answer, check.want)) continue;
     std::string shown = std::isnan(answer) ? std::string("nothing") : FormatFixed(answer);
     LogLine("read-back miss: %s -> %s, want %s (ok=%d rows=%zu)", check.sql.c_str(), shown.c_str(),
             FormatGeneral(check.want, 10).c_str(), result.ok ? 1 : 0, result.rows.size());

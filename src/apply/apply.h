@@ -2,12 +2,14 @@
 // re-applying in place after a folder change.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "compiler/loader.h"
 #include "hostdb/hostdb.h"
 #include "scripts/scripts.h"
 
@@ -19,6 +21,15 @@ std::vector<std::string> BatchStatements(const std::vector<PlanStatement>& state
 // (in table-name order) whose want is the number of distinct Ids. A check whose text equals that of a
 // later check is left out: the later change is the one the table holds.
 std::vector<ReadBackCheck> FinalChecks(const std::vector<ReadBackCheck>& checks);
+
+// Number of plan loads so far: the worker loop counts them, ApplyPlan reads it for its generation
+// comment.
+extern std::atomic<int32_t> PlanGeneration;
+
+// The number in the first row's first cell of a read-back answer; NaN when it holds none.
+double ReadBackAnswer(const QueryResult& result);
+// Whether a read-back answer is the check's want, within the tolerance a REAL column's stored double needs.
+bool ReadsBack(double answer, double want);
 
 // Sends the batched statements through Execute, then reads the final checks back through Query. false at
 // the first statement that fails or the first check that misses, each with its log line.

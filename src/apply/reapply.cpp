@@ -8,13 +8,12 @@
 #include <vector>
 
 #include "apply/apply.h"
+#include "compiler/loader.h"
 #include "hostdb/hostdb.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
 
 namespace gearloft {
 namespace {
-
-constexpr double kReadBackTolerance = 0.000001;  // as ApplyPlan compares
 
 // What an undo sent: per row (table and condition), each column with the value the last undo sent for
 // it gave it. "UPDATE " + table + " SET " + col = value, ... + " WHERE " + condition, as the compiler
@@ -81,11 +80,7 @@ std::vector<ReadBackCheck> RemovalChecks(const std::vector<std::string>& removed
 // The first check whose answer is missing or off, as text for the log; empty when all read back.
 std::string FirstMiss(const std::vector<ReadBackCheck>& checks) {
   for (const ReadBackCheck& check : checks) {
-    const QueryResult result = Query(check.sql);
-    const double answer = result.ok && !result.rows.empty() && !result.rows[0].empty()
-                              ? CellAsDouble(&result.rows[0][0])
-                              : std::nan("");
-    if (std::isnan(answer) || std::fabs(answer - check.want) > kReadBackTolerance) return check.sql;
+    if (!ReadsBack(ReadBackAnswer(Query(check.sql)), check.want)) return check.sql;
   }
   return std::string();
 }

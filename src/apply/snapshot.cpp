@@ -10,9 +10,11 @@
 
 #include "apply/apply.h"
 #include "compiler/compiler.h"
+#include "compiler/loader.h"
 #include "hostdb/hostdb.h"
 #include "platform/platform.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
+#include "runtime/paths.h"
 
 namespace gearloft {
 namespace {

@@ -87,9 +87,6 @@ bool CompileCarScript(const std::string& content, const QueryFn& query, LevelReg
 
 double QueryNumber(const QueryFn& query, const std::string& sql, double fallback);
 
-// LoadPlan with `query` in place of CachedQuery: what LoadPlan runs, and the seam its tests use.
-Plan LoadPlanWithQuery(const ScriptListing& listing, const PreviousRowIds& previous, const QueryFn& query);
-
 // ---- New upgrade rows -------------------------------------------------------------------------------
 
 // " AND Id NOT IN (" + the Ids the plan in force added to `table` + ")", or "" when it added none there.

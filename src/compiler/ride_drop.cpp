@@ -12,8 +12,6 @@ namespace gearloft {
 
 namespace {
 
-const char* const kAxleWords[] = {"front", "rear"};
-
 // The floor message is cut where a 200-byte printf buffer would cut it.
 constexpr size_t kFloorMessageLimit = 199;
 

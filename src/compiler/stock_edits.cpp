@@ -62,8 +62,6 @@ const StockEdit kWidthStock = {"width_",
                                true,
                                kInt32Range};
 
-const char* const kAxleWords[] = {"front", "rear"};
-
 const StockAxle kRimLevelFront = {"List_UpgradeRimSizeFront", "FrontWheelDiameter"};
 const StockAxle kRimLevelRear = {"List_UpgradeRimSizeRear", "RearWheelDiameter"};
 

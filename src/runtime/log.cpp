@@ -1,12 +1,11 @@
-// gearloft runtime: the one log file every subsystem writes to, the process age shown in its lines,
-// and wide-to-UTF-8 conversion. Part of the worker and runtime layer.
+// gearloft runtime: the one log file every subsystem writes to, and the process age shown in its lines.
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
 
 #include "platform/platform.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
 
 namespace gearloft {
 
@@ -78,10 +77,6 @@ double ProcessAge() {
   // window closed, the age wait over) rather than a negative one that would hold the worker back.
   const uint64_t elapsed = platform::SystemTimeNow() - created;
   return static_cast<double>(elapsed) / 10000000.0;
-}
-
-std::string ToUtf8(const std::u16string& text) {
-  return platform::Utf16ToUtf8(text);
 }
 
 }  // namespace gearloft

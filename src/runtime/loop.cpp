@@ -12,8 +12,6 @@
 
 namespace gearloft {
 
-std::atomic<int32_t> PlanGeneration{0};
-
 namespace {
 
 std::atomic<bool> g_stop{false};
@@ -102,28 +100,6 @@ bool RunLogged(Step&& step) {
     LogLine("ERROR: unknown exception");
   }
   return false;
-}
-
-// Script names are equal when they differ at most in the case of 'A'-'Z', as the listing's sort
-// compares them. Folding nothing but ASCII letters makes UTF-8 and UTF-16 agree on equality.
-bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-bool SameScripts(const ScriptListing& a, const ScriptListing& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (a[i].stamp != b[i].stamp || !SameNameIgnoringCase(a[i].name, b[i].name)) return false;
-  }
-  return true;
 }
 
 // Signature wait, candidate count and age wait; false when a stop was asked for meanwhile.

@@ -1,4 +1,5 @@
-// gearloft runtime: settings, paths, the log, process age, the worker loop and the stuck-call watchdog.
+// gearloft runtime: settings, the worker loop and the stuck-call watchdog; the log and the paths have
+// headers of their own, included here.
 #pragma once
 
 #include <atomic>
@@ -9,13 +10,16 @@
 #include <vector>
 
 #include "apply/apply.h"
+#include "compiler/loader.h"
+#include "runtime/log.h"
+#include "runtime/paths.h"
 #include "scripts/scripts.h"
 
 namespace gearloft {
 
 constexpr const char* kVersion = "0.1.0";
 
-// ---- Settings and paths -----------------------------------------------------------------------------
+// ---- Settings ------------------------------------------------------------------------------------
 
 struct Settings {
   int32_t garage_lod = 1;       // any value but 0 runs the garage LOD fix at start-up
@@ -25,18 +29,6 @@ struct Settings {
   int32_t poll_ms = 2000;       // milliseconds between loop passes
   int32_t snapshot = 1;         // any value but 0 writes the snapshot of the game's tables once
 };
-
-// The folder of an executable path: everything before its last "\" or "/"; the whole path without one.
-std::string ExecutableFolder(const std::string& executable_path);
-
-struct Paths {
-  std::string settings_file;   // <exe folder>\scripts\gearloft.ini
-  std::string watched_folder;  // <exe folder>\scripts\tunebay
-  std::string log_file;        // watched folder\gearloft.log
-  std::string previous_log;    // log file + ".1"
-  std::string plan_file;       // watched folder\gearloft.plan.sql
-};
-Paths PathsFor(const std::string& executable_folder);
 
 // Reads garage_lod alone (default 1).
 int32_t ReadGarageLod(const std::string& settings_file);
@@ -56,38 +48,6 @@ struct RaisedSetting {
 };
 // Raises each such setting of `settings` to its floor, in reading order, and says which it raised.
 std::vector<RaisedSetting> RaiseTimingSettings(Settings* settings);
-
-// Process-wide values set once at start-up.
-const std::string& WatchedFolder();
-void SetWatchedFolder(const std::string& folder);
-
-// ---- Log --------------------------------------------------------------------------------------------
-
-// Moves the log to the previous log (ignoring failure) and opens a fresh one that others may read but
-// not write. Logging stays off when it cannot be opened. The worker opens it once; a test that opens it
-// again has the earlier stream closed first.
-void OpenLog(const Paths& paths);
-bool LogIsOpen();
-// Test seam: closes the log so a test can open another one.
-void CloseLog();
-
-// "%02d:%02d:%02d [%4.0fs] " + message + newline, flushed at once.
-// MinGW's C++ runtime formats with its own C99 printf ("%zu", "%llu"), so the check follows that one.
-void LogLine(const char* format, ...)
-#if defined(__MINGW_PRINTF_FORMAT)
-    __attribute__((format(__MINGW_PRINTF_FORMAT, 1, 2)))
-#elif defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-
-// The line prefix for a time of day and a process age in seconds.
-std::string FormatLogPrefix(int hour, int minute, int second, double age_seconds);
-
-// Seconds since the game process was created; 0.0 when the creation time cannot be had.
-double ProcessAge();
-
-std::string ToUtf8(const std::u16string& text);
 
 // ---- Worker loop ------------------------------------------------------------------------------------
 
@@ -116,9 +76,6 @@ struct WorkerDeps {
   std::function<void()> take_snapshot;
 };
 WorkerDeps DefaultWorkerDeps();
-
-// Number of plan loads so far; read by ApplyPlan for its generation comment.
-extern std::atomic<int32_t> PlanGeneration;
 
 // The worker's start-up up to the loop, with no thread started: reads garage_lod and runs
 // deps.fix_garage_lod unless it is 0, works out and creates the watched folder, opens the log, reads the

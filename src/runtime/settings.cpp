@@ -1,4 +1,4 @@
-// gearloft runtime: where the program's files live and the settings read from scripts/gearloft.ini.
+// gearloft runtime: the settings read from scripts/gearloft.ini.
 // Part of the worker and runtime layer; every file access goes through the platform seam.
 #include <string>
 #include <vector>
@@ -12,31 +12,7 @@ namespace {
 
 constexpr const char* kSection = "gearloft";
 
-std::string& WatchedFolderStore() {
-  // Never destroyed: the watchdog and the worker may still read it while the process exits.
-  static std::string& folder = *new std::string;
-  return folder;
-}
-
 }  // namespace
-
-std::string ExecutableFolder(const std::string& executable_path) {
-  const size_t cut = executable_path.find_last_of("\\/");
-  if (cut == std::string::npos) return executable_path;
-  return executable_path.substr(0, cut);
-}
-
-Paths PathsFor(const std::string& executable_folder) {
-  const std::string separator = platform::PathSeparator();
-  const std::string scripts_folder = executable_folder + separator + "scripts";
-  Paths paths;
-  paths.settings_file = scripts_folder + separator + "gearloft.ini";
-  paths.watched_folder = scripts_folder + separator + "tunebay";
-  paths.log_file = paths.watched_folder + separator + "gearloft.log";
-  paths.previous_log = paths.log_file + ".1";
-  paths.plan_file = paths.watched_folder + separator + "gearloft.plan.sql";
-  return paths;
-}
 
 int32_t ReadGarageLod(const std::string& settings_file) {
   return platform::ReadIniInt(settings_file, kSection, "garage_lod", 1);
@@ -73,14 +49,6 @@ std::vector<RaisedSetting> RaiseTimingSettings(Settings* settings) {
     value = floor.lowest;
   }
   return raised;
-}
-
-const std::string& WatchedFolder() {
-  return WatchedFolderStore();
-}
-
-void SetWatchedFolder(const std::string& folder) {
-  WatchedFolderStore() = folder;
 }
 
 }  // namespace gearloft

@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "runtime/runtime.h"
+#include "scripts/scripts.h"
 
 namespace gearloft {
 
@@ -15,7 +16,7 @@ void WarnOfSettingsByteOrderMark(const std::string& settings_file) {
   char start[3] = {};
   const size_t got = std::fread(start, 1, sizeof start, file);
   std::fclose(file);
-  if (got != sizeof start || std::memcmp(start, "\xEF\xBB\xBF", sizeof start) != 0) return;
+  if (got != sizeof start || std::memcmp(start, kUtf8ByteOrderMark, sizeof start) != 0) return;
   // One literal, as every log format is kept, so the message can be found whole in the sources.
   // clang-format off
   LogLine("WARNING: scripts\\gearloft.ini begins with a UTF-8 byte-order mark; Windows does not see the section on its first line - save it without one");

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "apply/apply.h"
+#include "compiler/loader.h"
 #include "garage/garage.h"
 #include "hostdb/hostdb.h"
 #include "platform/platform.h"

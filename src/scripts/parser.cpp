@@ -53,7 +53,7 @@ static bool ParseLine(const std::string& line, size_t line_number, CarScript* sc
 
 bool ParseCarScript(const std::string& content, CarScript* script, std::string* error) {
   size_t begin = 0;
-  if (content.size() >= 3 && content.compare(0, 3, "\xEF\xBB\xBF") == 0) begin = 3;
+  if (content.size() >= 3 && content.compare(0, 3, kUtf8ByteOrderMark) == 0) begin = 3;
   size_t line_number = 0;
   while (begin <= content.size()) {
     size_t end = content.find('\n', begin);

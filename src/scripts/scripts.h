@@ -1,5 +1,5 @@
-// gearloft script loading: plan records, the car-script parser, the key vocabulary and value lists,
-// the folder listing, plan loading and the plan file.
+// gearloft script format: plan records, the cells a load writes, the car-script parser, the key
+// vocabulary and value lists, and the printable text of a script's bytes.
 #pragma once
 
 #include <cstddef>
@@ -92,11 +92,17 @@ struct CarScript {
 
 std::string Trim(const std::string& text);
 
+// The UTF-8 byte-order mark an editor may put before a text file's first line.
+inline constexpr char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
+
 bool ParseCarScript(const std::string& content, CarScript* script, std::string* error);
 
 // ---- Key vocabulary and value lists -----------------------------------------------------------------
 
 const std::set<std::string>& CarKeys();
+
+// The axle words of the per-axle keys ("rim_sizes_front", "ride_drop_rear"), front first.
+inline constexpr const char* kAxleWords[] = {"front", "rear"};
 
 using AxleLists = std::map<std::string, std::vector<double>>;
 
@@ -139,41 +145,7 @@ std::string FormatSqlNumber(double value);
 // not the digits the user typed beyond it. Non-finite values come back as they are.
 double SqlNumberValue(double value);
 
-// ---- Folder listing, plan loading, plan file --------------------------------------------------------
-
-struct ScriptEntry {
-  std::string name;  // UTF-8 file name without the folder
-  uint64_t stamp = 0;
-};
-using ScriptListing = std::vector<ScriptEntry>;
-
-// Compares two UTF-8 names as _wcsicmp does in its default locale: UTF-16 code units, with only
-// 'A'-'Z' folded to lower case. Negative, zero or positive.
-int CompareNamesNoCase(const std::string& a, const std::string& b);
-
-bool SameListing(const ScriptListing& a, const ScriptListing& b);
-
-// The "*.ini" files of `folder` (sub-folders left out), sorted as the worker sorts the watched folder.
-// A file the last load had to skip for the moment (see ScriptText::again) gets a stamp unlike the one
-// that load was given, so the worker, which reloads only on a change, reads it again at its next pass.
-ScriptListing ListScriptsIn(const std::string& folder);
-ScriptListing ListScripts();
-
-// The largest script read; anything bigger is a mistake (a log or a data file renamed), not a car list.
-constexpr uint64_t kLargestScript = 16u * 1024u * 1024u;
-// An editor, a sync tool or a virus scanner may hold a script for a few seconds after it is saved.
-constexpr int kScriptReadAttempts = 50;
-
-// A script's bytes, or why there are none.
-struct ScriptText {
-  bool ok = false;
-  // It failed for now only (held open, no right to read it, out of memory): worth reading again soon.
-  bool again = false;
-  std::string bytes;  // every byte, no newline translation
-  std::string error;  // e.g. "not a regular file"
-};
-// Only a regular file of at most kLargestScript bytes is read, tried `attempts` times 100 ms apart.
-ScriptText ReadScriptFile(const std::string& path, int attempts = kScriptReadAttempts);
+// ---- Printable text ---------------------------------------------------------------------------------
 
 // Length of the well-formed UTF-8 sequence at `at` (1 for an ASCII byte) with its code point in `point`,
 // or 0: overlong forms, surrogates and code points past U+10FFFF are not well-formed, as the system's
@@ -183,6 +155,5 @@ size_t Utf8SequenceAt(const std::string& text, size_t at, uint32_t* point);
 // `text` with every byte below 0x20 but the tab, 0x7F, and every byte outside a well-formed UTF-8
 // sequence written as "\xNN", so a message quoting a script stays one whole line of text.
 std::string PrintableText(const std::string& text);
-Plan LoadPlan(const ScriptListing& listing, const PreviousRowIds& previous);
 
 }  // namespace gearloft

@@ -27,8 +27,6 @@ const std::set<std::string>& CarKeys() {
   return keys;
 }
 
-static const char* const kAxleWords[] = {"front", "rear"};
-
 // ---- Numbers in ----------------------------------------------------------------------------------------
 
 static bool IsCSpace(char c) {

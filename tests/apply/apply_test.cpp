@@ -10,7 +10,7 @@
 #include "apply/apply.h"
 #include "game_fixture.h"
 #include "hostdb/hostdb.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
 #include "support/support.h"
 
 namespace gearloft {

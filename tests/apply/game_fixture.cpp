@@ -7,8 +7,9 @@
 #include <fstream>
 #include <random>
 
+#include "apply/apply.h"
 #include "hostdb/hostdb.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
 
 namespace gearloft::testing {
 namespace {

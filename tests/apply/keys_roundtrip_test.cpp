@@ -20,6 +20,7 @@
 
 #include "apply/apply.h"
 #include "compiler/compiler.h"
+#include "compiler/loader.h"
 #include "game_fixture.h"
 #include "hostdb/hostdb.h"
 #include "support/support.h"

@@ -11,9 +11,11 @@
 
 #include "apply/apply.h"
 #include "compiler/compiler.h"
+#include "compiler/loader.h"
 #include "devhost/devhost.h"
 #include "hostdb/hostdb.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
+#include "runtime/paths.h"
 
 namespace gearloft {
 namespace {

@@ -8,8 +8,9 @@
 #include <gtest/gtest.h>
 
 #include "apply/apply.h"
+#include "compiler/loader.h"
 #include "game_fixture.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
 
 namespace gearloft {
 namespace {

@@ -17,6 +17,7 @@
 #include "check/game_tables.h"
 #include "check_support.h"
 #include "compiler/compiler.h"
+#include "compiler/loader.h"
 #include "devhost/devhost.h"
 #include "hostdb/hostdb.h"
 #include "platform/platform.h"

@@ -104,10 +104,9 @@ TEST(ScriptsDocTest, EveryScriptErrorIsDocumented) {
   static const std::regex kErrorStatement("(\\berror = |\\bFail\\()(?:[^;\"]|\"(?:[^\"\\\\\\n]|\\\\.)*\")*;");
   size_t pieces = 0;
   for (const SourceFile& file : Sources()) {
-    if (file.path.rfind("compiler/", 0) != 0 && file.path != "scripts/parser.cpp" &&
-        file.path != "scripts/values.cpp") {
-      continue;
-    }
+    // The loader beside the compiler reads files and logs; its messages are the log's, not a script's.
+    const bool compiler = file.path.rfind("compiler/", 0) == 0 && file.path != "compiler/loader.cpp";
+    if (!compiler && file.path != "scripts/parser.cpp" && file.path != "scripts/values.cpp") continue;
     for (std::sregex_iterator it(file.text.begin(), file.text.end(), kErrorStatement), end; it != end; ++it) {
       for (const std::string& literal : Literals(it->str())) {
         if (!HasLetter(literal)) continue;

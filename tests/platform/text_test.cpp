@@ -12,6 +12,12 @@ TEST(Utf16ToUtf8, EmptyGivesEmpty) {
   EXPECT_EQ(Utf16ToUtf8(u""), "");
 }
 
+TEST(Utf16ToUtf8, MixedWidthsInOneText) {
+  EXPECT_EQ(Utf16ToUtf8(u"gar\u00e7age \u8eca \U0001F697"),
+            "gar\xc3\xa7"
+            "age \xe8\xbb\x8a \xf0\x9f\x9a\x97");
+}
+
 TEST(Utf16ToUtf8, AsciiStaysAsItIs) {
   EXPECT_EQ(Utf16ToUtf8(u"C:\\Games\\scripts"), "C:\\Games\\scripts");
 }

@@ -14,7 +14,7 @@
 
 #include "hostdb/hostdb.h"
 #include "platform/platform.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
 #include "scripts/scripts.h"
 #include "support/tables.h"
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "apply/apply.h"
+#include "compiler/loader.h"
 #include "property_support.h"
 
 namespace gearloft::property {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
 #include "runtime_test_support.h"
 #include "support/support.h"
 
@@ -137,16 +137,6 @@ TEST(ProcessAge, IsTheAgeOfThisTestProcess) {
   EXPECT_GT(first, 0.0);
   EXPECT_LT(first, 24.0 * 3600.0);
   EXPECT_GE(second, first);
-}
-
-TEST(ToUtf8, WideTextBecomesUtf8) {
-  EXPECT_EQ(ToUtf8(u"gar\u00e7age \u8eca \U0001F697"),
-            "gar\xc3\xa7"
-            "age \xe8\xbb\x8a \xf0\x9f\x9a\x97");
-}
-
-TEST(ToUtf8, EmptyTextStaysEmpty) {
-  EXPECT_EQ(ToUtf8(u""), "");
 }
 
 }  // namespace

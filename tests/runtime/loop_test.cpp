@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "compiler/loader.h"
 #include "runtime/runtime.h"
 #include "runtime_test_support.h"
 

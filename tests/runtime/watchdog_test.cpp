@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "compiler/loader.h"
 #include "runtime/runtime.h"
 #include "runtime_test_support.h"
 #include "support/support.h"

@@ -13,10 +13,11 @@
 #include <sstream>
 
 #include "compiler/compiler.h"
+#include "compiler/loader.h"
 #include "fixture_db.h"
 #include "hostdb/hostdb.h"
 #include "platform/platform.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
 #include "scripts/scripts.h"
 #include "support/support.h"
 
@@ -105,13 +106,13 @@ TEST(CompareNamesNoCaseTest, ComparesUtf16CodeUnits) {
   EXPECT_EQ(CompareNamesNoCase("\xFF.ini", "\xEF\xBF\xBD.ini"), 0);
 }
 
-TEST(SameListingTest, NamesCompareWithoutCaseAndStampsExactly) {
+TEST(SameScriptsTest, NamesCompareWithoutCaseAndStampsExactly) {
   const ScriptListing a = {{"A.ini", 1}, {"b.ini", 2}};
-  EXPECT_TRUE(SameListing(a, {{"a.INI", 1}, {"B.ini", 2}}));
-  EXPECT_FALSE(SameListing(a, {{"A.ini", 1}, {"b.ini", 3}}));
-  EXPECT_FALSE(SameListing(a, {{"A.ini", 1}, {"c.ini", 2}}));
-  EXPECT_FALSE(SameListing(a, {{"A.ini", 1}}));
-  EXPECT_TRUE(SameListing({}, {}));
+  EXPECT_TRUE(SameScripts(a, {{"a.INI", 1}, {"B.ini", 2}}));
+  EXPECT_FALSE(SameScripts(a, {{"A.ini", 1}, {"b.ini", 3}}));
+  EXPECT_FALSE(SameScripts(a, {{"A.ini", 1}, {"c.ini", 2}}));
+  EXPECT_FALSE(SameScripts(a, {{"A.ini", 1}}));
+  EXPECT_TRUE(SameScripts({}, {}));
 }
 
 TEST_F(LoaderTest, ListingIsSortedWithoutCase) {
@@ -151,11 +152,11 @@ TEST_F(LoaderTest, StampJoinsWriteTimeAndTwiceTheSize) {
 TEST_F(LoaderTest, RewrittenScriptChangesTheListing) {
   Write("a.ini", "[7]\n");
   const ScriptListing before = ListScripts();
-  EXPECT_TRUE(SameListing(before, ListScripts()));
+  EXPECT_TRUE(SameScripts(before, ListScripts()));
   const fs::file_time_type written = fs::last_write_time(folder_ / "a.ini");
   Write("a.ini", "[7]\nrim_sizes = 18\n");
   fs::last_write_time(folder_ / "a.ini", written);  // same time: only the size tells
-  EXPECT_FALSE(SameListing(before, ListScripts()));
+  EXPECT_FALSE(SameScripts(before, ListScripts()));
 }
 
 TEST_F(LoaderTest, ScriptFileIsReadAsRawBytes) {
@@ -221,16 +222,16 @@ TEST_F(LoaderTest, LockedScriptIsSkippedAndReadAgainOnceItOpens) {
   EXPECT_TRUE(LoadPlan(first, PreviousRowIds()).statements.empty());
   EXPECT_TRUE(PlanFileLines().empty());
   // Still held: the listing stays as it was, so the worker neither reloads nor logs it again.
-  EXPECT_TRUE(SameListing(first, ListScripts()));
-  EXPECT_TRUE(SameListing(first, ListScripts()));
+  EXPECT_TRUE(SameScripts(first, ListScripts()));
+  EXPECT_TRUE(SameScripts(first, ListScripts()));
   // Released: the very next listing shows it changed, and the load that follows reads it.
   platform::SetRefuseHook(nullptr);
   const ScriptListing freed = ListScripts();
-  EXPECT_FALSE(SameListing(first, freed));
+  EXPECT_FALSE(SameScripts(first, freed));
   LoadPlan(freed, PreviousRowIds());
   EXPECT_EQ(PlanFileLines(), (std::vector<std::string>{"-- locked.ini"}));
   // Read at last: the listing settles.
-  EXPECT_TRUE(SameListing(freed, ListScripts()));
+  EXPECT_TRUE(SameScripts(freed, ListScripts()));
   EXPECT_EQ(LogMessages(),
             (std::vector<std::string>{
                 "ERROR locked.ini: cannot be read (another program may hold it open) - file skipped",
@@ -252,7 +253,7 @@ TEST_F(LoaderTest, ScriptPastTheSizeLimitIsSkippedWithItsSize) {
                 "ERROR big.ini: 17825792 bytes is past the 16777216-byte limit for a script - file skipped",
                 "loaded small.ini: , 0 statement(s)"}));
   // It is not read again until it changes.
-  EXPECT_TRUE(SameListing(listing, ListScripts()));
+  EXPECT_TRUE(SameScripts(listing, ListScripts()));
 }
 
 TEST_F(LoaderTest, ScriptAtTheSizeLimitIsRead) {
@@ -288,10 +289,10 @@ TEST_F(LoaderTest, OutOfMemoryInOneScriptNamesItAndReadsItAgain) {
   Plan plan;
   EXPECT_NO_THROW(plan = LoadPlanWithQuery(listing, PreviousRowIds(), exhausted));
   const ScriptListing again = ListScripts();
-  EXPECT_FALSE(SameListing(listing, again));
+  EXPECT_FALSE(SameScripts(listing, again));
   // Read at once: the next listing is the one it was read from, so the worker loads it only once more.
   LoadPlan(again, PreviousRowIds());
-  EXPECT_TRUE(SameListing(again, ListScripts()));
+  EXPECT_TRUE(SameScripts(again, ListScripts()));
   EXPECT_EQ(
       LogMessages(),
       (std::vector<std::string>{

@@ -10,6 +10,7 @@
 
 #include "check/game_tables.h"
 #include "check/report.h"
+#include "compiler/loader.h"
 #include "scripts/scripts.h"
 
 namespace gearloft::check {

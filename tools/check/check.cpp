@@ -22,6 +22,7 @@
 #include "check/game_tables.h"
 #include "check/report.h"
 #include "compiler/compiler.h"
+#include "compiler/loader.h"
 #include "devhost/devhost.h"
 #include "hostdb/hostdb.h"
 #include "platform/platform.h"

@@ -9,8 +9,10 @@
 #include <string>
 
 #include "compiler/compiler.h"
+#include "compiler/loader.h"
 #include "platform/platform.h"
-#include "runtime/runtime.h"
+#include "runtime/log.h"
+#include "runtime/paths.h"
 #include "scripts/scripts.h"
 
 namespace gearloft {
@@ -59,10 +61,24 @@ int CompareNamesNoCase(const std::string& a, const std::string& b) {
   return left.size() < right.size() ? -1 : 1;
 }
 
-bool SameListing(const ScriptListing& a, const ScriptListing& b) {
+// Script names are equal when they differ at most in the case of 'A'-'Z', as the listing's sort
+// compares them. Folding nothing but ASCII letters makes UTF-8 and UTF-16 agree on equality.
+static bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (a[i].stamp != b[i].stamp || CompareNamesNoCase(a[i].name, b[i].name) != 0) return false;
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+bool SameScripts(const ScriptListing& a, const ScriptListing& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i].stamp != b[i].stamp || !SameNameIgnoringCase(a[i].name, b[i].name)) return false;
   }
   return true;
 }
@@ -237,10 +253,10 @@ static void LogCellClashes(CellWrites* cells, const std::string& name, const Pla
 Plan LoadPlanWithQuery(const ScriptListing& listing, const PreviousRowIds& previous, const QueryFn& query) {
   Plan plan;
   LevelRegistry levels;
-  const std::string folder = WatchedFolder();
+  const Paths paths = WatchedFolderPaths(WatchedFolder());
+  const std::string& folder = paths.watched_folder;
   const std::string separator = platform::PathSeparator();
-  const OpenedFile opened_plan_file(
-      platform::OpenFile(folder + separator + "gearloft.plan.sql", "w", platform::Share::kDenyNone));
+  const OpenedFile opened_plan_file(platform::OpenFile(paths.plan_file, "w", platform::Share::kDenyNone));
   std::FILE* plan_file = opened_plan_file.get();
   std::map<std::string, LoadedStamp> read_again;
   CellWrites cells;
