@@ -15,31 +15,10 @@
 #include "platform/platform.h"
 #include "runtime/log.h"
 #include "runtime/paths.h"
+#include "scripts/scripts.h"
 
 namespace gearloft {
 namespace {
-
-struct SnapshotTable {
-  const char* name;
-  const char* columns;  // as selected: the car list needs two, every other table gives all of its own
-};
-
-// Data_Car, then the tables the car keys read and write.
-const SnapshotTable kSnapshotTables[] = {
-    {"Data_Car", "Id, MediaName"},
-    {"List_UpgradeRimSizeFront", "*"},
-    {"List_UpgradeRimSizeRear", "*"},
-    {"List_UpgradeCarBodyTireAspectRatioFront", "*"},
-    {"List_UpgradeCarBodyTireAspectRatioRear", "*"},
-    {"List_UpgradeCarBodyTrackSpacingFront", "*"},
-    {"List_UpgradeCarBodyTrackSpacingRear", "*"},
-    {"List_UpgradeCarBodyTireWidthFront", "*"},
-    {"List_UpgradeCarBodyTireWidthRear", "*"},
-    {"List_UpgradeSpringDamper", "*"},
-    {"List_SpringDamperPhysics", "*"},
-    {"List_UpgradeTireCompound", "*"},
-    {"List_UpgradeCarBodyHood", "*"},
-};
 
 std::string QuotedName(const std::string& name) {
   std::string quoted = "\"";
@@ -192,16 +171,19 @@ SnapshotOutcome WriteSnapshot(const std::string& folder, const QueryFn& query) {
             "-- checks scripts in this folder (or with --db gearloft.tables.sql); sqlite3 loads it as well.\n"
             "BEGIN;\n");
   QueryResult cars;
-  for (const SnapshotTable& table : kSnapshotTables) {
-    QueryResult result = query(std::string("SELECT ") + table.columns + " FROM " + table.name);
+  for (const char* table : kGameTables) {
+    // The car list needs two columns of Data_Car; every other table gives all of its own.
+    const bool car_list = std::string(table) == "Data_Car";
+    QueryResult result =
+        query(std::string("SELECT ") + (car_list ? "Id, MediaName" : "*") + " FROM " + table);
     if (!result.ok || result.columns.empty()) {
-      outcome.missing.push_back(table.name);
+      outcome.missing.push_back(table);
       continue;
     }
     ++outcome.tables;
     outcome.rows += result.rows.size();
-    sql.Write(SnapshotTableSql(table.name, result));
-    if (std::string(table.name) == "Data_Car") cars = std::move(result);
+    sql.Write(SnapshotTableSql(table, result));
+    if (car_list) cars = std::move(result);
   }
   sql.Write("COMMIT;\n");
   outcome.bytes = sql.Bytes();

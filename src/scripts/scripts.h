@@ -104,6 +104,22 @@ const std::set<std::string>& CarKeys();
 // The axle words of the per-axle keys ("rim_sizes_front", "ride_drop_rear"), front first.
 inline constexpr const char* kAxleWords[] = {"front", "rear"};
 
+// The game's tables the car keys read and write, Data_Car (the car list) first, then as the game's upgrade
+// screens order them.
+inline constexpr const char* kGameTables[] = {"Data_Car",
+                                              "List_UpgradeRimSizeFront",
+                                              "List_UpgradeRimSizeRear",
+                                              "List_UpgradeCarBodyTireAspectRatioFront",
+                                              "List_UpgradeCarBodyTireAspectRatioRear",
+                                              "List_UpgradeCarBodyTrackSpacingFront",
+                                              "List_UpgradeCarBodyTrackSpacingRear",
+                                              "List_UpgradeCarBodyTireWidthFront",
+                                              "List_UpgradeCarBodyTireWidthRear",
+                                              "List_UpgradeSpringDamper",
+                                              "List_SpringDamperPhysics",
+                                              "List_UpgradeTireCompound",
+                                              "List_UpgradeCarBodyHood"};
+
 using AxleLists = std::map<std::string, std::vector<double>>;
 
 // Bounds on a number's integer part (the number truncated toward zero). A key family whose numbers end

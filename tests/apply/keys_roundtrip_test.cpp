@@ -23,6 +23,7 @@
 #include "compiler/loader.h"
 #include "game_fixture.h"
 #include "hostdb/hostdb.h"
+#include "scripts/scripts.h"
 #include "support/support.h"
 #include "support/tables.h"
 
@@ -30,20 +31,6 @@ namespace gearloft {
 namespace {
 
 namespace fs = std::filesystem;
-
-const char* const kGameTables[] = {"Data_Car",
-                                   "List_UpgradeRimSizeFront",
-                                   "List_UpgradeRimSizeRear",
-                                   "List_UpgradeCarBodyTireAspectRatioFront",
-                                   "List_UpgradeCarBodyTireAspectRatioRear",
-                                   "List_UpgradeCarBodyTrackSpacingFront",
-                                   "List_UpgradeCarBodyTrackSpacingRear",
-                                   "List_UpgradeCarBodyTireWidthFront",
-                                   "List_UpgradeCarBodyTireWidthRear",
-                                   "List_UpgradeSpringDamper",
-                                   "List_SpringDamperPhysics",
-                                   "List_UpgradeTireCompound",
-                                   "List_UpgradeCarBodyHood"};
 
 // Every row of a table, each cell as its storage class and its exact value, so two dumps are equal only
 // when every value is the identical one.

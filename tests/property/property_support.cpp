@@ -23,20 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kGameTables[] = {"Data_Car",
-                                   "List_UpgradeRimSizeFront",
-                                   "List_UpgradeRimSizeRear",
-                                   "List_UpgradeCarBodyTireAspectRatioFront",
-                                   "List_UpgradeCarBodyTireAspectRatioRear",
-                                   "List_UpgradeCarBodyTrackSpacingFront",
-                                   "List_UpgradeCarBodyTrackSpacingRear",
-                                   "List_UpgradeCarBodyTireWidthFront",
-                                   "List_UpgradeCarBodyTireWidthRear",
-                                   "List_UpgradeSpringDamper",
-                                   "List_SpringDamperPhysics",
-                                   "List_UpgradeTireCompound",
-                                   "List_UpgradeCarBodyHood"};
-
 // The fixed cars with the data the other suites rely on: missing rows, odd model names, a hood
 // collision, float-born heights. Cases draw most of their cars from here so those paths are met often.
 const int64_t kInterestingCars[] = {5, 6, 7, 8, 9, 11, 12, 42};
