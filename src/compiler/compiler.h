@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -75,6 +76,9 @@ constexpr NumberRange kRimDiameterRange{-10737410.0, 10737426.0};
 constexpr NumberRange kInt32Range{-2147483648.0, 2147483647.0};
 
 // ---- Frame ------------------------------------------------------------------------------------------
+
+// Every key a [car] section may hold: the keys of the compiler's handler table.
+const std::set<std::string>& CarKeys();
 
 // `failed_section`, when given, is set on a failure to the index of the section whose message `error`
 // holds, or to kNoSection when the parser rejected the file; a tool points at its lines with it. With

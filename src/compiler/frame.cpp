@@ -30,6 +30,19 @@ static const KeyHandler kKeyHandlers[] = {
     {{"hood_options", nullptr, nullptr}, CompileHoodOptions},
 };
 
+const std::set<std::string>& CarKeys() {
+  static const std::set<std::string>& keys = *[] {
+    auto* names = new std::set<std::string>();
+    for (const KeyHandler& handler : kKeyHandlers) {
+      for (const char* name : handler.keys) {
+        if (name != nullptr) names->insert(name);
+      }
+    }
+    return names;
+  }();
+  return keys;
+}
+
 static bool SectionUsesHandler(const CarSection& section, const KeyHandler& handler) {
   for (const char* name : handler.keys) {
     if (name != nullptr && section.keys.count(name) != 0) return true;

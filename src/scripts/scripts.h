@@ -99,8 +99,6 @@ bool ParseCarScript(const std::string& content, CarScript* script, std::string* 
 
 // ---- Key vocabulary and value lists -----------------------------------------------------------------
 
-const std::set<std::string>& CarKeys();
-
 // The axle words of the per-axle keys ("rim_sizes_front", "ride_drop_rear"), front first.
 inline constexpr const char* kAxleWords[] = {"front", "rear"};
 

@@ -10,23 +10,6 @@
 
 namespace gearloft {
 
-// The vocabulary in its own order: list keys first, then the single-number keys, as a user meets them.
-static const char* const kCarKeyNames[] = {
-    "rim_sizes",           "rim_sizes_front",    "rim_sizes_rear",      "tire_profiles",
-    "tire_profiles_front", "tire_profiles_rear", "track_spacings",      "track_spacings_front",
-    "track_spacings_rear", "track_front_stock",  "track_rear_stock",    "hood_options",
-    "rim_stock",           "rim_front_stock",    "rim_rear_stock",      "ride_drop_front",
-    "ride_drop_rear",      "profile_stock",      "profile_front_stock", "profile_rear_stock",
-    "rim_levels",          "rim_levels_front",   "rim_levels_rear",     "whitewall_level",
-    "width_stock",         "width_front_stock",  "width_rear_stock",
-};
-
-const std::set<std::string>& CarKeys() {
-  static const std::set<std::string>& keys =
-      *new std::set<std::string>(std::begin(kCarKeyNames), std::end(kCarKeyNames));
-  return keys;
-}
-
 // ---- Numbers in ----------------------------------------------------------------------------------------
 
 static bool IsCSpace(char c) {

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "compiler/compiler.h"
 #include "scripts/scripts.h"
 #include "support/support.h"
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "compiler/compiler.h"
 #include "scripts/scripts.h"
 #include "support/support.h"
 

@@ -12,6 +12,7 @@
 #include <random>
 #include <set>
 
+#include "compiler/compiler.h"
 #include "hostdb/hostdb.h"
 #include "platform/platform.h"
 #include "runtime/log.h"

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 
+#include "compiler/compiler.h"
 #include "fixture_db.h"
 
 namespace gearloft {
