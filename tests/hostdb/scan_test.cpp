@@ -9,6 +9,7 @@
 
 #include "hostdb/hostdb.h"
 #include "hostdb/test_support.h"
+#include "platform/testing.h"
 
 #if defined(GEARLOFT_TEST_HAVE_DEVHOST)
 #include "devhost/devhost.h"

@@ -15,7 +15,7 @@
 #include "compiler/compiler.h"
 #include "fixture_db.h"
 #include "hostdb/hostdb.h"
-#include "platform/platform.h"
+#include "platform/testing.h"
 #include "runtime/runtime.h"
 #include "scripts/scripts.h"
 

@@ -12,8 +12,8 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/platform.h"
 #include "platform/posix/filetime.h"
+#include "platform/testing.h"
 
 namespace gearloft::platform {
 

@@ -10,7 +10,7 @@
 #include <atomic>
 #include <cerrno>
 
-#include "platform/platform.h"
+#include "platform/testing.h"
 
 namespace gearloft::platform {
 

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "platform/platform.h"
+#include "platform/testing.h"
 
 extern char** environ;
 

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/platform.h"
+#include "platform/testing.h"
 #include "platform/win32/wide.h"
 
 namespace gearloft::platform {

@@ -13,7 +13,7 @@
 #include <intrin.h>
 #endif
 
-#include "platform/platform.h"
+#include "platform/testing.h"
 
 namespace gearloft::platform {
 

@@ -2,7 +2,7 @@
 // the tests that run the simulated game as its own process. The game's library never starts programs.
 #include <windows.h>
 
-#include "platform/platform.h"
+#include "platform/testing.h"
 #include "platform/win32/wide.h"
 
 namespace gearloft::platform {

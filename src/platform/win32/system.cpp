@@ -5,7 +5,7 @@
 
 #include <psapi.h>
 
-#include "platform/platform.h"
+#include "platform/testing.h"
 
 namespace gearloft::platform {
 namespace {
