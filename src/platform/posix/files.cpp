@@ -1,5 +1,5 @@
-// gearloft platform layer, Linux: executable path, folder creation, moves, opens, folder listing and the
-// environment, giving what the Windows file functions give for the same calls.
+// gearloft platform layer, Linux: executable path, folder creation, moves, opens, flushing to the disk and
+// folder listing, giving what the Windows file functions give for the same calls.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -8,7 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -141,6 +141,11 @@ std::FILE* OpenFile(const std::string& path, const char* mode, Share share) {
   return std::fopen(path.c_str(), plain_mode.c_str());
 }
 
+bool FlushToDisk(std::FILE* file) {
+  if (std::fflush(file) != 0) return false;
+  return fsync(fileno(file)) == 0;
+}
+
 void SetRefuseHook(RefuseHook hook) {
   TheRefuseHook().store(hook);
 }
@@ -188,13 +193,6 @@ std::vector<DirEntry> ListFolder(const std::string& folder, const std::string& s
     entries.push_back(entry);
   }
   return entries;
-}
-
-bool GetEnvironment(const std::string& name, std::string* value) {
-  const char* found = std::getenv(name.c_str());
-  if (found == nullptr) return false;
-  if (value != nullptr) *value = found;
-  return true;
 }
 
 const char* PathSeparator() {

@@ -1,5 +1,5 @@
-// gearloft platform layer, Windows: executable path, INI integers, file operations, folder listing,
-// environment and UTF-16 text. Everything above this file speaks UTF-8.
+// gearloft platform layer, Windows: executable path, file operations, flushing and folder listing.
+// Everything above this file speaks UTF-8.
 #include <windows.h>
 
 #include <fcntl.h>
@@ -95,14 +95,6 @@ std::string ExecutablePath() {
     if (length < capacity) return FromWide(buffer.data(), length);
     buffer.resize(buffer.size() * 2);
   }
-}
-
-int ReadIniInt(const std::string& file, const std::string& section, const std::string& key,
-               int default_value) {
-  const UINT value = GetPrivateProfileIntW(ToWide(section).c_str(), ToWide(key).c_str(), default_value,
-                                           ToWide(file).c_str());
-  // The reader hands negative values back as their two's complement.
-  return static_cast<int>(value);
 }
 
 bool CreateDirectoryOneLevel(const std::string& path) {
@@ -212,29 +204,8 @@ std::vector<DirEntry> ListFolder(const std::string& folder, const std::string& s
   return entries;
 }
 
-bool GetEnvironment(const std::string& name, std::string* value) {
-  // The game's buffer holds 260 wide characters; a longer value does not fit and counts as missing.
-  wchar_t buffer[MAX_PATH];
-  const DWORD length = GetEnvironmentVariableW(ToWide(name).c_str(), buffer, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return false;
-  if (value != nullptr) *value = FromWide(buffer, length);
-  return true;
-}
-
-bool SetEnvironment(const std::string& name, const std::string& value) {
-  const std::wstring wide_name = ToWide(name);
-  if (!value.empty()) return SetEnvironmentVariableW(wide_name.c_str(), ToWide(value).c_str()) != 0;
-  // Removing a variable that is not set leaves what was asked for, as unsetenv does.
-  return SetEnvironmentVariableW(wide_name.c_str(), nullptr) != 0 || GetLastError() == ERROR_ENVVAR_NOT_FOUND;
-}
-
 const char* PathSeparator() {
   return "\\";
-}
-
-std::string Utf16ToUtf8(const std::u16string& text) {
-  static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16");
-  return FromWide(reinterpret_cast<const wchar_t*>(text.data()), text.size());
 }
 
 }  // namespace gearloft::platform
