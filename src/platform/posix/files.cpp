@@ -6,41 +6,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
+#include "platform/common.h"
+#include "platform/platform.h"
 #include "platform/posix/filetime.h"
-#include "platform/testing.h"
 
 namespace gearloft::platform {
 
 namespace {
 
-std::atomic<RefuseHook>& TheRefuseHook() {
-  static std::atomic<RefuseHook>& hook = *new std::atomic<RefuseHook>(nullptr);
-  return hook;
-}
-
-bool Refused(const char* operation, const std::string& path) {
-  RefuseHook hook = TheRefuseHook().load();
-  return hook != nullptr && hook(operation, path);
-}
-
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
-  if (suffix.size() > text.size()) return false;
-  const size_t start = text.size() - suffix.size();
-  for (size_t i = 0; i < suffix.size(); ++i) {
-    if (AsciiLower(text[start + i]) != AsciiLower(suffix[i])) return false;
-  }
-  return true;
-}
+using common::EndsWithIgnoringAsciiCase;
+using common::Refused;
 
 // Open with deny-write sharing. Linux has no mandatory share modes, so the deny-write open takes an
 // advisory flock: a writer holds it exclusively, a reader shares it. Two such opens then exclude each
@@ -146,10 +126,6 @@ bool FlushToDisk(std::FILE* file) {
   return fsync(fileno(file)) == 0;
 }
 
-void SetRefuseHook(RefuseHook hook) {
-  TheRefuseHook().store(hook);
-}
-
 bool DescribeFile(const std::string& path, FileFacts* facts) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) return false;
@@ -177,7 +153,7 @@ std::vector<DirEntry> ListFolder(const std::string& folder, const std::string& s
   const int dir_fd = dirfd(dir);
   while (const struct dirent* item = readdir(dir)) {
     const std::string name = item->d_name;
-    if (!EndsWithNoCase(name, suffix)) continue;
+    if (!EndsWithIgnoringAsciiCase(name, suffix)) continue;
     struct stat info;
     // A dangling link still has an entry on Windows; describe the link itself then.
     if (fstatat(dir_fd, item->d_name, &info, 0) != 0 &&

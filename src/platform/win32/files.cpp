@@ -8,40 +8,21 @@
 #include <stdio.h>
 #include <wchar.h>
 
-#include <atomic>
 #include <cstring>
 #include <memory>
 
-#include "platform/testing.h"
+#include "platform/common.h"
+#include "platform/platform.h"
 #include "platform/win32/wide.h"
 
 namespace gearloft::platform {
 namespace {
 
+using common::EndsWithIgnoringAsciiCase;
+using common::Refused;
 using win32::FromWide;
 using win32::ToWide;
 using win32::ToWidePath;
-
-// Set by tests while the code under test may run on other threads.
-std::atomic<RefuseHook> refuse_hook{nullptr};
-
-bool Refused(const char* operation, const std::string& path) {
-  const RefuseHook hook = refuse_hook.load();
-  return hook != nullptr && hook(operation, path);
-}
-
-bool EndsWithIgnoringAsciiCase(const std::string& text, const std::string& suffix) {
-  if (suffix.size() > text.size()) return false;
-  const size_t start = text.size() - suffix.size();
-  for (size_t i = 0; i < suffix.size(); ++i) {
-    char a = text[start + i];
-    char b = suffix[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-    if (a != b) return false;
-  }
-  return true;
-}
 
 // _wfsopen has no share flag for renaming or deleting: the file is opened by hand and handed to the
 // runtime as a stream with the same mode.
@@ -143,10 +124,6 @@ bool FlushToDisk(std::FILE* file) {
   const intptr_t handle = _get_osfhandle(_fileno(file));
   if (handle == -1) return false;
   return FlushFileBuffers(reinterpret_cast<HANDLE>(handle)) != 0;
-}
-
-void SetRefuseHook(RefuseHook hook) {
-  refuse_hook = hook;
 }
 
 bool DescribeFile(const std::string& path, FileFacts* facts) {
