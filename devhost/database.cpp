@@ -12,7 +12,7 @@
 
 #include "devhost/devhost.h"
 #include "devhost/host_layout.h"
-#include "platform/platform.h"
+#include "platform/testing.h"
 
 // dirty_cpu_x64.S
 extern "C" void GEARLOFT_HOSTCALL gearloft_devhost_dirty_fault(volatile uint8_t* page);

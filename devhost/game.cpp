@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "devhost/devhost.h"
-#include "platform/platform.h"
+#include "platform/testing.h"
 
 extern "C" {
 extern void* gearloft_devhost_database;

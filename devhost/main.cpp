@@ -11,7 +11,7 @@
 
 #include "devhost/devhost.h"
 #include "devhost/host_layout.h"
-#include "platform/platform.h"
+#include "platform/testing.h"
 
 #ifndef GEARLOFT_DEVHOST_LIBRARY_NAME
 #error "the build names the gearloft library file (GEARLOFT_DEVHOST_LIBRARY_NAME)"

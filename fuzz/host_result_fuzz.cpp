@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "hostdb/hostdb.h"
-#include "platform/platform.h"
+#include "platform/testing.h"
 
 namespace {
 

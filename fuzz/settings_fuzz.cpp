@@ -13,7 +13,7 @@
 #include <string>
 #include <system_error>
 
-#include "platform/platform.h"
+#include "platform/testing.h"
 
 namespace {
 

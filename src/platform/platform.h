@@ -1,7 +1,8 @@
 // gearloft platform layer: the one narrow seam over the operating system.
 // win32/ implements it with the Windows functions the game's process offers; posix/ gives the same
 // results on Linux so the whole system builds, runs and is tested there. Paths are UTF-8 everywhere
-// above this header; the Windows side converts to UTF-16 at its edge.
+// above this header; the Windows side converts to UTF-16 at its edge. What only tests and the simulated
+// game call (pages, libraries, child programs, the refuse hook) is declared in platform/testing.h.
 #pragma once
 
 #include <cstddef>
@@ -55,6 +56,8 @@ enum class Share {
   // virus scanner may hold a script. Linux cannot refuse other openers: a plain open there. Never used
   // by the library itself.
   kDenyAll,
+  // (kShareAll and kDenyAll are for tests and the simulated game; they stay here as OpenFile takes this
+  // one enum.)
 };
 
 // fopen-style open with a share mode; mode letters as for fopen ("w" is text mode: LF becomes CR LF on
@@ -64,11 +67,6 @@ std::FILE* OpenFile(const std::string& path, const char* mode, Share share);
 // Flushes the stream and asks the system to put the file's bytes on the disk (fsync /
 // FlushFileBuffers); false when either step fails.
 bool FlushToDisk(std::FILE* file);
-
-// Test seam: while set, every OpenFile, ReplaceMove or CreateDirectoryOneLevel whose path the hook
-// answers true for fails as if the system had refused it. `operation` is "open", "move" or "mkdir".
-using RefuseHook = bool (*)(const char* operation, const std::string& path);
-void SetRefuseHook(RefuseHook hook);
 
 struct DirEntry {
   std::string name;  // file name without the folder, UTF-8
@@ -93,8 +91,6 @@ std::vector<DirEntry> ListFolder(const std::string& folder, const std::string& s
 // Value of an environment variable; false when it is not set (or too long for the game's 260-character
 // buffer on Windows).
 bool GetEnvironment(const std::string& name, std::string* value);
-// Sets an environment variable of this process; an empty value removes it. false when it could not.
-bool SetEnvironment(const std::string& name, const std::string& value);
 
 // A command-line tool's console: the number of processes attached to it (0 without a console, and
 // always on Linux), and whether standard input reads from it. A Windows program started from Explorer,
@@ -185,14 +181,9 @@ struct ReadableCache {
   size_t queries = 0;  // QueryMemory calls made for this cache
 };
 
-// True when every byte of [address, address + size) lies in committed memory whose protection reads
-// (not kPageNoAccess, not kPageGuard, not kPageExecute alone), as QueryMemory answers; an empty range is
-// readable, one that wraps past the top of the address space is not.
-bool RangeReadable(uintptr_t address, size_t size, ReadableCache* cache);
-
 // Copies `size` bytes from `source` to `destination`; false (and a partial copy) when any byte of the
-// source cannot be read. Never faults, and on Windows does not try a copy RangeReadable refuses, so no
-// exception is raised for it at all. `cache` carries region answers from one read to the next.
+// source cannot be read. Never faults, and on Windows does not try a copy RangeReadable (testing.h) refuses,
+// so no exception is raised for it at all. `cache` carries region answers from one read to the next.
 bool GuardedRead(const void* source, void* destination, size_t size);
 bool GuardedRead(const void* source, void* destination, size_t size, ReadableCache* cache);
 
@@ -203,58 +194,14 @@ using ExecuteQueryFn = void*(GEARLOFT_HOSTCALL*)(void* self, void** result_slot,
 // false.
 bool GuardedCall(uintptr_t method, void* object, void** result_slot, const char* sql);
 
-// Fresh pages for tests and the simulated game: `size` bytes (rounded up to whole pages) committed with
-// a kPage* protection (kPageGuard may be or-ed in). Null on failure.
-size_t PageSize();
-void* AllocatePages(size_t size, uint32_t protect);
-bool ProtectPages(void* address, size_t size, uint32_t protect);
-void FreePages(void* address, size_t size);
-
 // Runs body(context) under the same guard; false when it faulted. The body must hold no objects that
 // need unwinding.
 bool GuardedRun(void (*body)(void* context), void* context);
-
-// Windows exception codes of the faults a guard reports.
-constexpr uint32_t kExceptionAccessViolation = 0xC0000005;
-constexpr uint32_t kExceptionGuardPage = 0x80000001;
-constexpr uint32_t kExceptionStackOverflow = 0xC00000FD;
-constexpr uint32_t kExceptionIllegalInstruction = 0xC000001D;
-constexpr uint32_t kExceptionIntegerDivide = 0xC0000094;
-constexpr uint32_t kExceptionCpp = 0xE06D7363;  // a C++ exception, as the MSVC runtime raises it
-
-// The exception code the last guarded run, read or call of this thread ended with; 0 when it ended
-// normally (or a read was refused before it was tried). Linux gives the code of the matching Windows
-// exception: a segmentation fault or bus error reads as an access violation, a C++ throw as kExceptionCpp.
-uint32_t LastGuardExceptionCode();
-
-// Counts every exception raised in this process from now on, first-chance ones included, with a vectored
-// handler that passes each on (Windows); false where there is no such count (Linux).
-bool StartCountingExceptions();
-uint64_t ExceptionsCounted();
 
 // ---- The processor ---------------------------------------------------------------------------------
 
 // True when the CPU runs AVX2 and the system saves the 256-bit registers across thread switches; the
 // scanner then takes its AVX2 path.
 bool CpuHasAvx2();
-
-// ---- Shared libraries (the simulated game loads the library as the game's mod loader would) -----------
-
-// Loads a shared library (dlopen / LoadLibraryW); null when it cannot be loaded.
-void* LoadLibraryFile(const std::string& path);
-// Address of an exported symbol of a loaded library (dlsym / GetProcAddress); null when absent.
-void* LibrarySymbol(void* library, const char* name);
-// Drops one load of a library (dlclose / FreeLibrary), as a loader that unloads its mods does; a library
-// that pinned itself stays in place.
-void UnloadLibrary(void* library);
-
-// ---- Child programs (tests start the simulated game as a player's machine starts the game) ------------
-
-// Runs the program file `program` with `arguments`, each arriving as exactly one argument whatever blanks,
-// quotes or backslashes it holds (no shell in between), its standard output and error both written to
-// `output_file` (created or truncated), and waits for it to end. Gives its exit code (a crash is never 0:
-// 128 + the signal on Linux, the exception code on Windows); -1 when it could not be started.
-int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-               const std::string& output_file);
 
 }  // namespace gearloft::platform

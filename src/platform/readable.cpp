@@ -1,6 +1,6 @@
 // gearloft platform layer, every system: whether a range of the game's memory can be read, from the
 // memory manager's answer (QueryMemory), before anything touches it.
-#include "platform/platform.h"
+#include "platform/testing.h"
 
 namespace gearloft::platform {
 namespace {

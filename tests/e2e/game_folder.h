@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/testing.h"
 
 namespace gearloft::e2e {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "e2e/game_folder.h"
-#include "platform/platform.h"
+#include "platform/testing.h"
 #include "support/support.h"
 
 namespace gearloft {

@@ -16,7 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "garage/garage.h"
-#include "platform/platform.h"
+#include "platform/testing.h"
 #include "support/support.h"
 
 namespace gearloft {

@@ -10,6 +10,7 @@
 #include "hostdb/canned_host.h"
 #include "hostdb/hostdb.h"
 #include "hostdb/test_support.h"
+#include "platform/testing.h"
 
 namespace gearloft {
 namespace {

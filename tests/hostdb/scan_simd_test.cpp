@@ -12,6 +12,7 @@
 
 #include "hostdb/hostdb.h"
 #include "hostdb/test_support.h"
+#include "platform/testing.h"
 
 namespace gearloft {
 namespace {

@@ -10,6 +10,7 @@
 #include "devhost/devhost.h"
 #include "hostdb/hostdb.h"
 #include "hostdb/test_support.h"
+#include "platform/testing.h"
 
 namespace gearloft {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/testing.h"
 
 namespace gearloft::hostdb_test {
 

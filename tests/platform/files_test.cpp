@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/scratch.h"
+#include "platform/testing.h"
 
 namespace gearloft::platform {
 namespace {

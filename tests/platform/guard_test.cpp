@@ -4,7 +4,7 @@
 #include <atomic>
 #include <stdexcept>
 
-#include "platform/platform.h"
+#include "platform/testing.h"
 
 namespace gearloft::platform {
 namespace {

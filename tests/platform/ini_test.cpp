@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/scratch.h"
+#include "platform/testing.h"
 
 namespace gearloft::platform {
 namespace {

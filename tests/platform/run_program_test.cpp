@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/scratch.h"
+#include "platform/testing.h"
 
 namespace gearloft::platform {
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/testing.h"
 #include "robust_run.h"
 
 namespace gearloft::robust {

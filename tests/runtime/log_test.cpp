@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/testing.h"
 #include "runtime/log.h"
 #include "runtime_test_support.h"
 #include "support/support.h"

@@ -16,7 +16,7 @@
 #include "compiler/loader.h"
 #include "fixture_db.h"
 #include "hostdb/hostdb.h"
-#include "platform/platform.h"
+#include "platform/testing.h"
 #include "runtime/log.h"
 #include "scripts/scripts.h"
 #include "support/support.h"

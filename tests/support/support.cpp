@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "platform/platform.h"
+#include "platform/testing.h"
 
 namespace gearloft::test {
 

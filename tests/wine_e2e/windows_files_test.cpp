@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/testing.h"
 #include "wine_e2e/windows_game.h"
 
 namespace gearloft::wine_e2e {

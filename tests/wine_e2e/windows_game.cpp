@@ -11,7 +11,7 @@
 #include <regex>
 
 #include "devhost/fixture.h"
-#include "platform/platform.h"
+#include "platform/testing.h"
 
 namespace gearloft::wine_e2e {
 namespace {

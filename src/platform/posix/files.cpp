@@ -1,17 +1,17 @@
-// gearloft platform layer, Linux: executable path, folder creation, moves, opens, folder listing and the
-// environment, giving what the Windows file functions give for the same calls.
+// gearloft platform layer, Linux: executable path, folder creation, moves, opens, flushing to the disk and
+// folder listing, giving what the Windows file functions give for the same calls.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
+#include "platform/common.h"
 #include "platform/platform.h"
 #include "platform/posix/filetime.h"
 
@@ -19,28 +19,8 @@ namespace gearloft::platform {
 
 namespace {
 
-std::atomic<RefuseHook>& TheRefuseHook() {
-  static std::atomic<RefuseHook>& hook = *new std::atomic<RefuseHook>(nullptr);
-  return hook;
-}
-
-bool Refused(const char* operation, const std::string& path) {
-  RefuseHook hook = TheRefuseHook().load();
-  return hook != nullptr && hook(operation, path);
-}
-
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
-  if (suffix.size() > text.size()) return false;
-  const size_t start = text.size() - suffix.size();
-  for (size_t i = 0; i < suffix.size(); ++i) {
-    if (AsciiLower(text[start + i]) != AsciiLower(suffix[i])) return false;
-  }
-  return true;
-}
+using common::EndsWithIgnoringAsciiCase;
+using common::Refused;
 
 // Open with deny-write sharing. Linux has no mandatory share modes, so the deny-write open takes an
 // advisory flock: a writer holds it exclusively, a reader shares it. Two such opens then exclude each
@@ -141,8 +121,9 @@ std::FILE* OpenFile(const std::string& path, const char* mode, Share share) {
   return std::fopen(path.c_str(), plain_mode.c_str());
 }
 
-void SetRefuseHook(RefuseHook hook) {
-  TheRefuseHook().store(hook);
+bool FlushToDisk(std::FILE* file) {
+  if (std::fflush(file) != 0) return false;
+  return fsync(fileno(file)) == 0;
 }
 
 bool DescribeFile(const std::string& path, FileFacts* facts) {
@@ -172,7 +153,7 @@ std::vector<DirEntry> ListFolder(const std::string& folder, const std::string& s
   const int dir_fd = dirfd(dir);
   while (const struct dirent* item = readdir(dir)) {
     const std::string name = item->d_name;
-    if (!EndsWithNoCase(name, suffix)) continue;
+    if (!EndsWithIgnoringAsciiCase(name, suffix)) continue;
     struct stat info;
     // A dangling link still has an entry on Windows; describe the link itself then.
     if (fstatat(dir_fd, item->d_name, &info, 0) != 0 &&
@@ -188,13 +169,6 @@ std::vector<DirEntry> ListFolder(const std::string& folder, const std::string& s
     entries.push_back(entry);
   }
   return entries;
-}
-
-bool GetEnvironment(const std::string& name, std::string* value) {
-  const char* found = std::getenv(name.c_str());
-  if (found == nullptr) return false;
-  if (value != nullptr) *value = found;
-  return true;
 }
 
 const char* PathSeparator() {

@@ -10,7 +10,7 @@
 #include <atomic>
 #include <cerrno>
 
-#include "platform/platform.h"
+#include "platform/testing.h"
 
 namespace gearloft::platform {
 
@@ -106,18 +106,6 @@ __attribute__((noinline)) bool RunCatching(void (*body)(void*), void* context) {
   }
 }
 
-struct CallContext {
-  uintptr_t method;
-  void* object;
-  void** result_slot;
-  const char* sql;
-};
-
-void CallMethod(void* raw) {
-  const CallContext* call = static_cast<const CallContext*>(raw);
-  reinterpret_cast<ExecuteQueryFn>(call->method)(call->object, call->result_slot, call->sql);
-}
-
 struct CopyContext {
   const unsigned char* source;
   unsigned char* destination;
@@ -174,16 +162,6 @@ bool StartCountingExceptions() {
 
 uint64_t ExceptionsCounted() {
   return 0;
-}
-
-bool GuardedCall(uintptr_t method, void* object, void** result_slot, const char* sql) {
-  CallContext call{method, object, result_slot, sql};
-  return GuardedRun(CallMethod, &call);
-}
-
-bool GuardedRead(const void* source, void* destination, size_t size) {
-  ReadableCache cache;
-  return GuardedRead(source, destination, size, &cache);
 }
 
 bool GuardedRead(const void* source, void* destination, size_t size, ReadableCache* cache) {

@@ -2,7 +2,7 @@
 // game that loads libgearloft the way the game's mod loader loads gearloft.dll.
 #include <dlfcn.h>
 
-#include "platform/platform.h"
+#include "platform/testing.h"
 
 namespace gearloft::platform {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/testing.h"
 
 namespace gearloft::platform {
 

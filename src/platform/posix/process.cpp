@@ -1,16 +1,33 @@
-// gearloft platform layer, Linux: starting a program with its arguments and its output in a file, for
-// the tests that run the simulated game as its own process. The game's library never starts programs.
+// gearloft platform layer, Linux: the environment, the console, and starting a program with its
+// arguments and its output in a file, for the tests that run the simulated game as its own process (the
+// game's library never starts programs).
 #include <fcntl.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <string>
 
-#include "platform/platform.h"
+#include "platform/testing.h"
 
 extern char** environ;
 
 namespace gearloft::platform {
+
+bool GetEnvironment(const std::string& name, std::string* value) {
+  const char* found = std::getenv(name.c_str());
+  if (found == nullptr) return false;
+  if (value != nullptr) *value = found;
+  return true;
+}
+
+// Tests use it to point LOCALAPPDATA at a folder of their own.
+bool SetEnvironment(const std::string& name, const std::string& value) {
+  if (value.empty()) return unsetenv(name.c_str()) == 0;
+  return setenv(name.c_str(), value.c_str(), 1) == 0;
+}
 
 int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                const std::string& output_file) {

@@ -1,5 +1,5 @@
-// gearloft platform layer, Windows: executable path, INI integers, file operations, folder listing,
-// environment and UTF-16 text. Everything above this file speaks UTF-8.
+// gearloft platform layer, Windows: executable path, file operations, flushing and folder listing.
+// Everything above this file speaks UTF-8.
 #include <windows.h>
 
 #include <fcntl.h>
@@ -8,40 +8,21 @@
 #include <stdio.h>
 #include <wchar.h>
 
-#include <atomic>
 #include <cstring>
 #include <memory>
 
+#include "platform/common.h"
 #include "platform/platform.h"
 #include "platform/win32/wide.h"
 
 namespace gearloft::platform {
 namespace {
 
+using common::EndsWithIgnoringAsciiCase;
+using common::Refused;
 using win32::FromWide;
 using win32::ToWide;
 using win32::ToWidePath;
-
-// Set by tests while the code under test may run on other threads.
-std::atomic<RefuseHook> refuse_hook{nullptr};
-
-bool Refused(const char* operation, const std::string& path) {
-  const RefuseHook hook = refuse_hook.load();
-  return hook != nullptr && hook(operation, path);
-}
-
-bool EndsWithIgnoringAsciiCase(const std::string& text, const std::string& suffix) {
-  if (suffix.size() > text.size()) return false;
-  const size_t start = text.size() - suffix.size();
-  for (size_t i = 0; i < suffix.size(); ++i) {
-    char a = text[start + i];
-    char b = suffix[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-    if (a != b) return false;
-  }
-  return true;
-}
 
 // _wfsopen has no share flag for renaming or deleting: the file is opened by hand and handed to the
 // runtime as a stream with the same mode.
@@ -97,14 +78,6 @@ std::string ExecutablePath() {
   }
 }
 
-int ReadIniInt(const std::string& file, const std::string& section, const std::string& key,
-               int default_value) {
-  const UINT value = GetPrivateProfileIntW(ToWide(section).c_str(), ToWide(key).c_str(), default_value,
-                                           ToWide(file).c_str());
-  // The reader hands negative values back as their two's complement.
-  return static_cast<int>(value);
-}
-
 bool CreateDirectoryOneLevel(const std::string& path) {
   if (Refused("mkdir", path)) return false;
   return CreateDirectoryW(ToWidePath(path, kMaxFolderPathUnits).c_str(), nullptr) != 0;
@@ -151,10 +124,6 @@ bool FlushToDisk(std::FILE* file) {
   const intptr_t handle = _get_osfhandle(_fileno(file));
   if (handle == -1) return false;
   return FlushFileBuffers(reinterpret_cast<HANDLE>(handle)) != 0;
-}
-
-void SetRefuseHook(RefuseHook hook) {
-  refuse_hook = hook;
 }
 
 bool DescribeFile(const std::string& path, FileFacts* facts) {
@@ -212,29 +181,8 @@ std::vector<DirEntry> ListFolder(const std::string& folder, const std::string& s
   return entries;
 }
 
-bool GetEnvironment(const std::string& name, std::string* value) {
-  // The game's buffer holds 260 wide characters; a longer value does not fit and counts as missing.
-  wchar_t buffer[MAX_PATH];
-  const DWORD length = GetEnvironmentVariableW(ToWide(name).c_str(), buffer, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return false;
-  if (value != nullptr) *value = FromWide(buffer, length);
-  return true;
-}
-
-bool SetEnvironment(const std::string& name, const std::string& value) {
-  const std::wstring wide_name = ToWide(name);
-  if (!value.empty()) return SetEnvironmentVariableW(wide_name.c_str(), ToWide(value).c_str()) != 0;
-  // Removing a variable that is not set leaves what was asked for, as unsetenv does.
-  return SetEnvironmentVariableW(wide_name.c_str(), nullptr) != 0 || GetLastError() == ERROR_ENVVAR_NOT_FOUND;
-}
-
 const char* PathSeparator() {
   return "\\";
-}
-
-std::string Utf16ToUtf8(const std::u16string& text) {
-  static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16");
-  return FromWide(reinterpret_cast<const wchar_t*>(text.data()), text.size());
 }
 
 }  // namespace gearloft::platform

@@ -13,7 +13,7 @@
 #include <intrin.h>
 #endif
 
-#include "platform/platform.h"
+#include "platform/testing.h"
 
 namespace gearloft::platform {
 
@@ -152,18 +152,6 @@ void RunCopy(void* context) {
   memcpy(job->destination, job->source, job->size);
 }
 
-struct CallJob {
-  ExecuteQueryFn method;
-  void* object;
-  void** result_slot;
-  const char* sql;
-};
-
-void RunCall(void* context) {
-  const auto* job = static_cast<const CallJob*>(context);
-  job->method(job->object, job->result_slot, job->sql);
-}
-
 }  // namespace
 
 uint32_t LastGuardExceptionCode() {
@@ -201,16 +189,6 @@ bool GuardedRead(const void* source, void* destination, size_t size, ReadableCac
   }
   CopyJob job{source, destination, size};
   return Invoke(RunCopy, &job);
-}
-
-bool GuardedRead(const void* source, void* destination, size_t size) {
-  ReadableCache cache;
-  return GuardedRead(source, destination, size, &cache);
-}
-
-bool GuardedCall(uintptr_t method, void* object, void** result_slot, const char* sql) {
-  CallJob job{reinterpret_cast<ExecuteQueryFn>(method), object, result_slot, sql};
-  return Invoke(RunCall, &job);
 }
 
 bool GuardedRun(void (*body)(void* context), void* context) {

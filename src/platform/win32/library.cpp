@@ -2,7 +2,7 @@
 // does with gearloft.dll.
 #include <windows.h>
 
-#include "platform/platform.h"
+#include "platform/testing.h"
 #include "platform/win32/wide.h"
 
 namespace gearloft::platform {

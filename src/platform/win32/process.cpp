@@ -1,13 +1,15 @@
-// gearloft platform layer, Windows: starting a program with its arguments and its output in a file, for
-// the tests that run the simulated game as its own process. The game's library never starts programs.
+// gearloft platform layer, Windows: the environment, the console, and starting a program with its
+// arguments and its output in a file, for the tests that run the simulated game as its own process (the
+// game's library never starts programs).
 #include <windows.h>
 
-#include "platform/platform.h"
+#include "platform/testing.h"
 #include "platform/win32/wide.h"
 
 namespace gearloft::platform {
 namespace {
 
+using win32::FromWide;
 using win32::ToWide;
 
 // One argument as the C runtime's command-line parser reads it back: quoted when it is empty or holds a
@@ -35,6 +37,32 @@ void AppendArgument(const std::wstring& argument, std::wstring* line) {
 }
 
 }  // namespace
+
+bool GetEnvironment(const std::string& name, std::string* value) {
+  // The game's buffer holds 260 wide characters; a longer value does not fit and counts as missing.
+  wchar_t buffer[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableW(ToWide(name).c_str(), buffer, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return false;
+  if (value != nullptr) *value = FromWide(buffer, length);
+  return true;
+}
+
+bool SetEnvironment(const std::string& name, const std::string& value) {
+  const std::wstring wide_name = ToWide(name);
+  if (!value.empty()) return SetEnvironmentVariableW(wide_name.c_str(), ToWide(value).c_str()) != 0;
+  // Removing a variable that is not set leaves what was asked for, as unsetenv does.
+  return SetEnvironmentVariableW(wide_name.c_str(), nullptr) != 0 || GetLastError() == ERROR_ENVVAR_NOT_FOUND;
+}
+
+int ConsoleProcessCount() {
+  DWORD processes[2];
+  return static_cast<int>(GetConsoleProcessList(processes, 2));
+}
+
+bool InputIsConsole() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
 
 int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                const std::string& output_file) {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/platform.h"
+#include "platform/testing.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {
