@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -16,6 +17,7 @@
 
 #include "compiler/compiler.h"
 #include "devhost/fixture.h"
+#include "devhost/query_rows.h"
 
 namespace {
 
@@ -30,19 +32,7 @@ using gearloft::QueryResult;
 
 const std::set<std::string>& GameTables() {
   static const std::set<std::string>& tables =
-      *new std::set<std::string>{"Data_Car",
-                                 "List_UpgradeRimSizeFront",
-                                 "List_UpgradeRimSizeRear",
-                                 "List_UpgradeCarBodyTireAspectRatioFront",
-                                 "List_UpgradeCarBodyTireAspectRatioRear",
-                                 "List_UpgradeCarBodyTrackSpacingFront",
-                                 "List_UpgradeCarBodyTrackSpacingRear",
-                                 "List_UpgradeCarBodyTireWidthFront",
-                                 "List_UpgradeCarBodyTireWidthRear",
-                                 "List_UpgradeSpringDamper",
-                                 "List_SpringDamperPhysics",
-                                 "List_UpgradeTireCompound",
-                                 "List_UpgradeCarBodyHood"};
+      *new std::set<std::string>(std::begin(gearloft::kGameTables), std::end(gearloft::kGameTables));
   return tables;
 }
 
@@ -224,34 +214,8 @@ sqlite3_stmt* PreparedLookUp(const std::string& sql) {
 // The compiler's own look-ups must be sound SQL too; they are answered from the fixture.
 QueryResult Answer(const std::string& sql) {
   sqlite3_stmt* statement = PreparedLookUp(sql);
-  QueryResult result;
-  const int columns = sqlite3_column_count(statement);
-  int step = SQLITE_ROW;
-  while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
-    std::vector<QueryCell> row(static_cast<size_t>(columns));
-    for (int i = 0; i < columns; ++i) {
-      QueryCell& cell = row[static_cast<size_t>(i)];
-      switch (sqlite3_column_type(statement, i)) {
-        case SQLITE_INTEGER:
-          cell.kind = QueryCell::Kind::kInteger;
-          cell.integer = sqlite3_column_int64(statement, i);
-          break;
-        case SQLITE_FLOAT:
-          cell.kind = QueryCell::Kind::kReal;
-          cell.real = sqlite3_column_double(statement, i);
-          break;
-        case SQLITE_TEXT:
-          cell.kind = QueryCell::Kind::kText;
-          cell.text = reinterpret_cast<const char*>(sqlite3_column_text(statement, i));
-          break;
-        default:
-          break;
-      }
-    }
-    result.rows.push_back(row);
-  }
+  QueryResult result = gearloft::devhost::StatementRows(statement);
   sqlite3_reset(statement);
-  result.ok = step == SQLITE_DONE;
   return result;
 }
 

@@ -42,7 +42,7 @@ class CompileCase : public ::testing::Test {
   }
   // First cell of the first row of `sql` on the fixture, as SQLite spells it ("" for none or NULL).
   std::string Cell(const std::string& sql) {
-    const QueryResult result = RunQuery(db_.db(), sql);
+    const QueryResult result = devhost::QueryRows(db_.db(), sql);
     if (!result.ok || result.rows.empty() || result.rows[0].empty()) return "";
     const QueryCell& cell = result.rows[0][0];
     switch (cell.kind) {

@@ -222,7 +222,7 @@ TEST_F(CompilerTest, NameWithOtherBytesIsABadCarName) {
 TEST_F(CompilerTest, DigitNameIsLookedUpWithItsZeros) {
   const Plan plan = MustCompile("[0042]\n");
   EXPECT_TRUE(Asked("SELECT Id, MediaName FROM Data_Car WHERE Id = 0042"));
-  const QueryResult car = testing::RunQuery(db_.db(), "SELECT MediaName FROM Data_Car WHERE Id = 42");
+  const QueryResult car = devhost::QueryRows(db_.db(), "SELECT MediaName FROM Data_Car WHERE Id = 42");
   ASSERT_EQ(car.rows.size(), 1u);
   EXPECT_EQ(plan.names, (std::vector<std::string>{car.rows[0][0].text}));
   EXPECT_TRUE(plan.statements.empty());

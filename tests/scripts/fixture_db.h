@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "compiler/compiler.h"
+#include "devhost/query_rows.h"
 
 namespace gearloft::testing {
 
@@ -36,8 +37,5 @@ class FixtureDb {
   std::string error_;
   std::vector<std::string> asked_;
 };
-
-// One statement's result as the host bridge gives it; ok false when it does not prepare or run.
-QueryResult RunQuery(sqlite3* db, const std::string& sql);
 
 }  // namespace gearloft::testing

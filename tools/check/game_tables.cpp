@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "devhost/fixture.h"
+#include "devhost/query_rows.h"
 
 namespace gearloft::check {
 
@@ -84,27 +85,6 @@ std::vector<ColumnInfo> TableColumns(sqlite3* db, const std::string& table) {
   return columns;
 }
 
-QueryCell ReadCell(sqlite3_stmt* statement, int column) {
-  QueryCell cell;
-  switch (sqlite3_column_type(statement, column)) {
-    case SQLITE_INTEGER:
-      cell.kind = QueryCell::Kind::kInteger;
-      cell.integer = sqlite3_column_int64(statement, column);
-      break;
-    case SQLITE_FLOAT:
-      cell.kind = QueryCell::Kind::kReal;
-      cell.real = sqlite3_column_double(statement, column);
-      break;
-    case SQLITE_NULL:
-      break;
-    default:  // text, and a blob's bytes as they are
-      cell.kind = QueryCell::Kind::kText;
-      cell.text = ColumnText(statement, column);
-      break;
-  }
-  return cell;
-}
-
 }  // namespace
 
 bool IsSnapshotFile(const std::string& path) {
@@ -164,23 +144,6 @@ sqlite3* OpenGameCopy(const std::string& path, std::string* error) {
   return copy;
 }
 
-QueryResult QueryRows(sqlite3* db, const std::string& sql) {
-  QueryResult result;
-  sqlite3_stmt* statement = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) return result;
-  const int width = sqlite3_column_count(statement);
-  for (int c = 0; c < width; ++c) result.columns.push_back(sqlite3_column_name(statement, c));
-  int status = SQLITE_ROW;
-  while ((status = sqlite3_step(statement)) == SQLITE_ROW) {
-    std::vector<QueryCell> row;
-    for (int c = 0; c < width; ++c) row.push_back(ReadCell(statement, c));
-    result.rows.push_back(row);
-  }
-  result.ok = status == SQLITE_DONE;
-  sqlite3_finalize(statement);
-  return result;
-}
-
 std::string MissingGameTables(sqlite3* db) {
   std::string missing;
   for (const GameTable& table : GameTables()) {
@@ -233,7 +196,7 @@ bool TakeSnapshot(sqlite3* db, Snapshot* snapshot, std::string* error) {
     int status = SQLITE_ROW;
     while ((status = sqlite3_step(statement)) == SQLITE_ROW) {
       std::vector<QueryCell> cells;
-      for (int column = 1; column < width; ++column) cells.push_back(ReadCell(statement, column));
+      for (int column = 1; column < width; ++column) cells.push_back(devhost::CellOf(statement, column));
       rows.rows.emplace_back(sqlite3_column_int64(statement, 0), cells);
     }
     sqlite3_finalize(statement);

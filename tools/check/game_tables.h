@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "devhost/query_rows.h"
 #include "hostdb/hostdb.h"
 
 struct sqlite3;
@@ -28,7 +29,7 @@ bool IsSnapshotFile(const std::string& path);
 sqlite3* OpenGameCopy(const std::string& path, std::string* error);
 
 // The rows of `sql` on `db`, each cell as the game's bridge copies it; `ok` false when SQLite refuses it.
-QueryResult QueryRows(sqlite3* db, const std::string& sql);
+using devhost::QueryRows;
 
 // Empty when `db` holds every game table with its columns; otherwise what is missing, e.g.
 // "no table Data_Car; List_UpgradeCarBodyHood has no column Sequence".
