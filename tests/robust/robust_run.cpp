@@ -83,18 +83,6 @@ std::vector<std::string> Column(sqlite3* connection, const std::string& sql) {
   return values;
 }
 
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    // The log is written in text mode: its lines end in CR LF on Windows.
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
-
 // Everything one run shares with the hooks the worker and the game call.
 struct Session {
   RunOptions options;
@@ -252,8 +240,8 @@ std::string IntegrityCheck(sqlite3* connection) {
 }
 
 std::string DumpDifference(const std::string& want, const std::string& got) {
-  const std::vector<std::string> a = SplitLines(want);
-  const std::vector<std::string> b = SplitLines(got);
+  const std::vector<std::string> a = test::TextLines(want);
+  const std::vector<std::string> b = test::TextLines(got);
   std::string shown;
   int differences = 0;
   std::string table;
@@ -375,7 +363,7 @@ RunResult RunSequence(const RunOptions& options) {
   session.result.integrity = IntegrityCheck(session.connection);
   session.result.faults_injected = devhost::CallFaultsInjected(session.database);
   CloseLog();
-  for (const std::string& line : SplitLines(test::ReadWhole(paths.log_file))) {
+  for (const std::string& line : test::TextLines(test::ReadWhole(paths.log_file))) {
     const size_t end = line.find("s] ");
     session.result.log.push_back(end == std::string::npos ? line : line.substr(end + 3));
   }

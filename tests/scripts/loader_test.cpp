@@ -26,18 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Lines of a text file written in text mode, whatever line end the platform gave them.
-std::vector<std::string> TextLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
-
 std::vector<std::string> NamesOf(const ScriptListing& listing) {
   std::vector<std::string> names;
   for (const ScriptEntry& entry : listing) names.push_back(entry.name);
@@ -72,14 +60,14 @@ class LoaderTest : public ::testing::Test {
   std::vector<std::string> LogMessages() {
     CloseLog();
     std::vector<std::string> messages;
-    for (const std::string& line : TextLines(test::ReadWhole(folder_ / "gearloft.log"))) {
+    for (const std::string& line : test::TextLines(test::ReadWhole(folder_ / "gearloft.log"))) {
       const size_t end_of_prefix = line.find("s] ");
       messages.push_back(end_of_prefix == std::string::npos ? line : line.substr(end_of_prefix + 3));
     }
     return messages;
   }
   std::vector<std::string> PlanFileLines() {
-    return TextLines(test::ReadWhole(folder_ / "gearloft.plan.sql"));
+    return test::TextLines(test::ReadWhole(folder_ / "gearloft.plan.sql"));
   }
 
   fs::path folder_;

@@ -20,6 +20,20 @@ std::string ReadWhole(const std::filesystem::path& path) {
   return bytes;
 }
 
+std::vector<std::string> TextLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t begin = 0;
+  while (begin < text.size()) {
+    size_t end = text.find('\n', begin);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(begin, end - begin);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(std::move(line));
+    begin = end + 1;
+  }
+  return lines;
+}
+
 bool WriteWhole(const std::filesystem::path& path, const std::string& bytes) {
   std::FILE* file = platform::OpenFile(path.u8string(), "wb", platform::Share::kDenyNone);
   if (file == nullptr) return false;

@@ -4,12 +4,17 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace gearloft::test {
 
 // The whole file as bytes; empty when it cannot be read. The file is opened sharing read, write and
 // rename, so a test polling a log never keeps the worker from rotating or replacing it.
 std::string ReadWhole(const std::filesystem::path& path);
+
+// The lines of a text, each without its line end: a file written in text mode ends them in CR LF on
+// Windows and in LF elsewhere.
+std::vector<std::string> TextLines(const std::string& text);
 
 // Writes `bytes` as the whole file, replacing what it held; false when it cannot.
 bool WriteWhole(const std::filesystem::path& path, const std::string& bytes);
