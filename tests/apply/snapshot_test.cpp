@@ -14,6 +14,7 @@
 #include "apply/apply.h"
 #include "game_fixture.h"
 #include "hostdb/hostdb.h"
+#include "support/answers.h"
 #include "support/support.h"
 
 namespace gearloft {
@@ -24,22 +25,6 @@ QueryCell Cell(QueryCell::Kind kind) {
   cell.kind = kind;
   return cell;
 }
-QueryCell Integer(int64_t value) {
-  QueryCell cell = Cell(QueryCell::Kind::kInteger);
-  cell.integer = value;
-  return cell;
-}
-QueryCell Real(double value) {
-  QueryCell cell = Cell(QueryCell::Kind::kReal);
-  cell.real = value;
-  return cell;
-}
-QueryCell Text(const std::string& value) {
-  QueryCell cell = Cell(QueryCell::Kind::kText);
-  cell.text = value;
-  return cell;
-}
-
 // Every row of `sql` on `connection`, each cell as its storage class and exact value.
 std::string Rows(sqlite3* connection, const std::string& sql) {
   sqlite3_stmt* statement = nullptr;
@@ -77,8 +62,10 @@ TEST(SnapshotSqlTest, EveryCellKindReadsBackAsItWas) {
   QueryResult result;
   result.ok = true;
   result.columns = {"Id", "Name", "Height", "Note"};
-  result.rows = {{Integer(-7), Text("it's"), Real(0.15000000596046448), Cell(QueryCell::Kind::kNull)},
-                 {Integer(9007199254740993), Text(std::string("a\0b", 3)), Real(17.0), Real(-0.0)}};
+  result.rows = {{test::IntegerCell(-7), test::TextCell("it's"), test::RealCell(0.15000000596046448),
+                  Cell(QueryCell::Kind::kNull)},
+                 {test::IntegerCell(9007199254740993), test::TextCell(std::string("a\0b", 3)),
+                  test::RealCell(17.0), test::RealCell(-0.0)}};
   const std::string sql = SnapshotTableSql("T", result);
   EXPECT_EQ(sql,
             "CREATE TABLE \"T\" (\"Id\", \"Name\", \"Height\", \"Note\");\n"
@@ -100,8 +87,9 @@ TEST(SnapshotSqlTest, CarListIsSortedByNameWhateverItsCase) {
   QueryResult cars;
   cars.ok = true;
   cars.columns = {"Id", "MediaName"};
-  cars.rows = {
-      {Integer(12), Text("orca_Coupe")}, {Integer(7), Text("Kestrel_GT")}, {Integer(3), Text("Aster")}};
+  cars.rows = {{test::IntegerCell(12), test::TextCell("orca_Coupe")},
+               {test::IntegerCell(7), test::TextCell("Kestrel_GT")},
+               {test::IntegerCell(3), test::TextCell("Aster")}};
   EXPECT_EQ(SnapshotCarList(cars), "3  Aster\n7  Kestrel_GT\n12  orca_Coupe\n");
 }
 

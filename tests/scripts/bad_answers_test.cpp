@@ -8,30 +8,10 @@
 
 #include "compiler/compiler.h"
 #include "hostdb/hostdb.h"
+#include "support/answers.h"
 
 namespace gearloft {
 namespace {
-
-QueryCell Integer(int64_t value) {
-  QueryCell cell;
-  cell.kind = QueryCell::Kind::kInteger;
-  cell.integer = value;
-  return cell;
-}
-
-QueryCell Text(const std::string& value) {
-  QueryCell cell;
-  cell.kind = QueryCell::Kind::kText;
-  cell.text = value;
-  return cell;
-}
-
-QueryResult Answer(const std::vector<std::vector<QueryCell>>& rows) {
-  QueryResult result;
-  result.ok = true;
-  result.rows = rows;
-  return result;
-}
 
 constexpr const char* kKestrel =
     "SELECT Id, MediaName FROM Data_Car WHERE MediaName = 'Kestrel_GT' COLLATE NOCASE";
@@ -56,7 +36,8 @@ class BadAnswers : public ::testing::Test {
     return CompileCarScript(script, query, levels, &plan_, &error_, PreviousRowIds());
   }
 
-  std::map<std::string, QueryResult> answers_{{kKestrel, Answer({{Integer(7), Text("Kestrel_GT")}})}};
+  std::map<std::string, QueryResult> answers_{
+      {kKestrel, test::Answer({{test::IntegerCell(7), test::TextCell("Kestrel_GT")}})}};
   Plan plan_;
   std::string error_;
 };
@@ -70,26 +51,27 @@ TEST_F(BadAnswers, FailedIdLookUpRefusesTheFile) {
 }
 
 TEST_F(BadAnswers, IdLookUpWithTextIdsRefusesTheFile) {
-  answers_[kRearSpacingIds] = Answer({{Text("7000")}, {Text("7001")}});
+  answers_[kRearSpacingIds] = test::Answer({{test::TextCell("7000")}, {test::TextCell("7001")}});
   EXPECT_FALSE(Compile("[Kestrel_GT]\ntrack_spacings_rear = 1.62\n"));
   EXPECT_EQ(error_, "[Kestrel_GT]: List_UpgradeCarBodyTrackSpacingRear gave no readable answer for row 7001");
 }
 
 TEST_F(BadAnswers, IdLookUpWithoutCellsRefusesTheFile) {
-  answers_[kRearSpacingIds] = Answer({{}, {}});
+  answers_[kRearSpacingIds] = test::Answer({{}, {}});
   EXPECT_FALSE(Compile("[Kestrel_GT]\ntrack_spacings_rear = 1.62\n"));
   EXPECT_EQ(error_, "[Kestrel_GT]: List_UpgradeCarBodyTrackSpacingRear gave no readable answer for row 7001");
 }
 
 TEST_F(BadAnswers, ReadableIdLookUpStillFindsTheGamesRow) {
-  answers_[kRearSpacingIds] = Answer({{Integer(7000)}, {Integer(7001)}});
+  answers_[kRearSpacingIds] = test::Answer({{test::IntegerCell(7000)}, {test::IntegerCell(7001)}});
   EXPECT_FALSE(Compile("[Kestrel_GT]\ntrack_spacings_rear = 1.62\n"));
   EXPECT_EQ(error_, "[Kestrel_GT]: List_UpgradeCarBodyTrackSpacingRear already has a row 7001");
 }
 
 TEST_F(BadAnswers, ReadableIdLookUpFreesAnIdTheGameLacks) {
-  answers_[kRearSpacingLevel] = Answer({{Integer(2)}});
-  answers_[kRearSpacingIds] = Answer({{Integer(7000)}, {Integer(7001)}, {Integer(7002)}});
+  answers_[kRearSpacingLevel] = test::Answer({{test::IntegerCell(2)}});
+  answers_[kRearSpacingIds] =
+      test::Answer({{test::IntegerCell(7000)}, {test::IntegerCell(7001)}, {test::IntegerCell(7002)}});
   ASSERT_TRUE(Compile("[Kestrel_GT]\ntrack_spacings_rear = 1.62\n")) << error_;
   ASSERT_EQ(plan_.added_rows.size(), 1u);
   EXPECT_EQ(plan_.added_rows[0].id, 7003);
@@ -97,29 +79,35 @@ TEST_F(BadAnswers, ReadableIdLookUpFreesAnIdTheGameLacks) {
 
 // The stock diameter is what a new rim's MassDiff is measured from; a guess would be written unnoticed.
 TEST_F(BadAnswers, FailedStockDiameterRefusesTheFile) {
-  answers_[kFrontRimLevel] = Answer({{Integer(3)}});
-  answers_[kFrontRimIds] = Answer({{Integer(7000)}, {Integer(7001)}, {Integer(7002)}, {Integer(7003)}});
+  answers_[kFrontRimLevel] = test::Answer({{test::IntegerCell(3)}});
+  answers_[kFrontRimIds] = test::Answer({{test::IntegerCell(7000)},
+                                         {test::IntegerCell(7001)},
+                                         {test::IntegerCell(7002)},
+                                         {test::IntegerCell(7003)}});
   EXPECT_FALSE(Compile("[Kestrel_GT]\nrim_sizes_front = 18\n"));
   EXPECT_EQ(error_, "[Kestrel_GT]: List_UpgradeRimSizeFront gave no readable stock FrontWheelDiameter");
 }
 
 TEST_F(BadAnswers, StockDiameterAsTextRefusesTheFile) {
-  answers_[kFrontRimStock] = Answer({{Text("17")}});
+  answers_[kFrontRimStock] = test::Answer({{test::TextCell("17")}});
   EXPECT_FALSE(Compile("[Kestrel_GT]\nrim_sizes_front = 18\n"));
   EXPECT_EQ(error_, "[Kestrel_GT]: List_UpgradeRimSizeFront gave no readable stock FrontWheelDiameter");
 }
 
 TEST_F(BadAnswers, StockRowWithoutCellsRefusesTheFile) {
-  answers_[kFrontRimStock] = Answer({{}});
+  answers_[kFrontRimStock] = test::Answer({{}});
   EXPECT_FALSE(Compile("[Kestrel_GT]\nrim_sizes_front = 18\n"));
   EXPECT_EQ(error_, "[Kestrel_GT]: List_UpgradeRimSizeFront gave no readable stock FrontWheelDiameter");
 }
 
 // No stock row, or a NULL diameter, is the game's own data: the sizes are measured from the first one.
 TEST_F(BadAnswers, MissingOrNullStockDiameterMeasuresFromTheFirstSize) {
-  answers_[kFrontRimLevel] = Answer({{Integer(3)}});
-  answers_[kFrontRimIds] = Answer({{Integer(7000)}, {Integer(7001)}, {Integer(7002)}, {Integer(7003)}});
-  for (const QueryResult& stock : {Answer({}), Answer({{QueryCell()}})}) {
+  answers_[kFrontRimLevel] = test::Answer({{test::IntegerCell(3)}});
+  answers_[kFrontRimIds] = test::Answer({{test::IntegerCell(7000)},
+                                         {test::IntegerCell(7001)},
+                                         {test::IntegerCell(7002)},
+                                         {test::IntegerCell(7003)}});
+  for (const QueryResult& stock : {test::Answer({}), test::Answer({{QueryCell()}})}) {
     answers_[kFrontRimStock] = stock;
     plan_ = Plan();
     ASSERT_TRUE(Compile("[Kestrel_GT]\nrim_sizes_front = 18\n")) << error_;

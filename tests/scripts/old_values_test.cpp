@@ -9,29 +9,11 @@
 #include <vector>
 
 #include "compiler/compiler.h"
+#include "support/answers.h"
 #include "support/support.h"
 
 namespace gearloft {
 namespace {
-
-QueryCell Integer(int64_t value) {
-  QueryCell cell;
-  cell.kind = QueryCell::Kind::kInteger;
-  cell.integer = value;
-  return cell;
-}
-QueryCell Real(double value) {
-  QueryCell cell;
-  cell.kind = QueryCell::Kind::kReal;
-  cell.real = value;
-  return cell;
-}
-QueryCell Text(const std::string& value) {
-  QueryCell cell;
-  cell.kind = QueryCell::Kind::kText;
-  cell.text = value;
-  return cell;
-}
 
 TEST(FormatExactSqlNumberTest, WritesTheShortestTextThatReadsBack) {
   EXPECT_EQ(FormatExactSqlNumber(17), "17.0");
@@ -71,11 +53,11 @@ TEST(FormatExactSqlNumberTest, EveryTextReadsBackAsTheSameDouble) {
 }
 
 TEST(OldValueSqlTest, NullNumbersAndNothingElse) {
-  const QueryCell integer = Integer(17);
-  const QueryCell real = Real(0.25);
+  const QueryCell integer = test::IntegerCell(17);
+  const QueryCell real = test::RealCell(0.25);
   const QueryCell null_cell;
-  const QueryCell text = Text("17");
-  const QueryCell nan = Real(std::nan(""));
+  const QueryCell text = test::TextCell("17");
+  const QueryCell nan = test::RealCell(std::nan(""));
   std::string literal;
   ASSERT_TRUE(OldValueSql(&integer, &literal));
   EXPECT_EQ(literal, "17.0");
@@ -97,12 +79,12 @@ TEST(FormatExactSqlNumberTest, WritesAPointInACommaLocale) {
 }
 
 TEST(ReadRowIdTest, IntegersAsTheyAreRealsTruncatedNothingElse) {
-  const QueryCell big = Integer(9007199254740993);
-  const QueryCell real = Real(-7000.9);
-  const QueryCell lowest = Real(-9223372036854775808.0);
-  const QueryCell too_big = Real(9223372036854775808.0);
-  const QueryCell nan = Real(std::nan(""));
-  const QueryCell text = Text("7000");
+  const QueryCell big = test::IntegerCell(9007199254740993);
+  const QueryCell real = test::RealCell(-7000.9);
+  const QueryCell lowest = test::RealCell(-9223372036854775808.0);
+  const QueryCell too_big = test::RealCell(9223372036854775808.0);
+  const QueryCell nan = test::RealCell(std::nan(""));
+  const QueryCell text = test::TextCell("7000");
   const QueryCell null_cell;
   int64_t id = 0;
   ASSERT_TRUE(ReadRowId(&big, &id));
