@@ -1,11 +1,8 @@
 // gearloft re-apply tests: a re-apply whose statements did not all land must say so, put the plan in
 // force back and be taken up again from it, in the simulated game with the call that misbehaves chosen.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
-#include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -13,47 +10,17 @@
 #include "compiler/compiler.h"
 #include "compiler/loader.h"
 #include "devhost/devhost.h"
+#include "game_fixture.h"
 #include "hostdb/hostdb.h"
-#include "runtime/log.h"
-#include "runtime/paths.h"
 
 namespace gearloft {
 namespace {
 
-namespace fs = std::filesystem;
 using devhost::CallFault;
 
 // The simulated game's database made current, a watched folder and the log, as the worker has them.
-class ReapplyLanding : public ::testing::Test {
+class ReapplyLanding : public testing::GameTest {
  protected:
-  void SetUp() override {
-    std::string error;
-    database_ = devhost::OpenDatabase(":memory:", devhost::FixtureOptions{}, &error);
-    ASSERT_NE(database_, nullptr) << error;
-    devhost::SetGameDatabase(database_);
-    SetCandidatesForTest({devhost::GameGlobalAddress()});
-    SetCurrentForTest(devhost::GameGlobalAddress());
-    ResetQueryCacheForTest();
-    std::random_device random;
-    folder_ = fs::temp_directory_path() / ("gearloft-landing-" + std::to_string(random()));
-    fs::create_directories(folder_);
-    SetWatchedFolder(folder_.string());
-    Paths paths;
-    paths.log_file = (folder_ / "gearloft.log").string();
-    paths.previous_log = paths.log_file + ".1";
-    OpenLog(paths);
-    PlanGeneration = 0;
-  }
-  void TearDown() override {
-    CloseLog();
-    SetCurrentForTest(0);
-    SetCandidatesForTest({});
-    devhost::SetGameDatabase(nullptr);
-    devhost::CloseDatabase(database_);
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
-
   void Write(const std::string& name, const std::string& text) {
     std::ofstream out(folder_ / name, std::ios::binary | std::ios::trunc);
     out << text;
@@ -70,30 +37,10 @@ class ReapplyLanding : public ::testing::Test {
     knobs.fault_at_call = devhost::CallCount(database_) + 1 + after;
     devhost::SetKnobs(database_, knobs);
   }
-  std::string Scalar(const std::string& sql) {
-    sqlite3_stmt* statement = nullptr;
-    std::string value;
-    if (sqlite3_prepare_v2(devhost::Connection(database_), sql.c_str(), -1, &statement, nullptr) ==
-            SQLITE_OK &&
-        sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_type(statement, 0) != SQLITE_NULL) {
-      value = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-    }
-    sqlite3_finalize(statement);
-    return value;
-  }
   std::string LastLogMessage() const {
-    std::ifstream in(folder_ / "gearloft.log", std::ios::binary);
-    std::string line;
-    std::string last;
-    while (std::getline(in, line)) last = line;
-    // The log is written in text mode: its lines end in CR LF on Windows.
-    if (!last.empty() && last.back() == '\r') last.pop_back();
-    const size_t end = last.find("s] ");
-    return end == std::string::npos ? last : last.substr(end + 3);
+    const std::vector<std::string> messages = LogMessages();
+    return messages.empty() ? std::string() : messages.back();
   }
-
-  devhost::Database* database_ = nullptr;
-  fs::path folder_;
 };
 
 constexpr const char* kBackInForce = " - the earlier scripts stay in force, all read back";

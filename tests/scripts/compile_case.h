@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fixture_db.h"
+#include "support/answers.h"
 
 namespace gearloft::testing {
 
@@ -69,24 +70,10 @@ inline QueryFn AnswerOneQuery(FixtureDb& db, const std::string& sql, const Query
   return [fixture, sql, answer](const std::string& asked) { return asked == sql ? answer : fixture(asked); };
 }
 
-inline QueryCell IntegerCell(int64_t value) {
-  QueryCell cell;
-  cell.kind = QueryCell::Kind::kInteger;
-  cell.integer = value;
-  return cell;
-}
-inline QueryCell RealCell(double value) {
-  QueryCell cell;
-  cell.kind = QueryCell::Kind::kReal;
-  cell.real = value;
-  return cell;
-}
-inline QueryCell TextCell(const std::string& value) {
-  QueryCell cell;
-  cell.kind = QueryCell::Kind::kText;
-  cell.text = value;
-  return cell;
-}
+using test::IntegerCell;
+using test::RealCell;
+using test::TextCell;
+
 inline QueryResult OneRow(const std::vector<QueryCell>& row) {
   QueryResult result;
   result.ok = true;
