@@ -45,24 +45,6 @@ std::string Row(const std::vector<std::string>& cells) {
   return row;
 }
 
-std::vector<std::string> QueryRows(sqlite3* db, const std::string& sql, std::string* error) {
-  std::vector<std::string> rows;
-  sqlite3_stmt* statement = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-    if (error != nullptr && error->empty()) *error = sql + ": " + sqlite3_errmsg(db);
-    return rows;
-  }
-  int step = SQLITE_ROW;
-  while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
-    std::vector<std::string> cells;
-    for (int i = 0; i < sqlite3_column_count(statement); ++i) cells.push_back(CellText(statement, i));
-    rows.push_back(Row(cells));
-  }
-  if (step != SQLITE_DONE && error != nullptr && error->empty()) *error = sql + ": " + sqlite3_errmsg(db);
-  sqlite3_finalize(statement);
-  return rows;
-}
-
 GameDatabase::GameDatabase(const std::filesystem::path& file) {
   if (sqlite3_open_v2(file.u8string().c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
       SQLITE_OK) {
@@ -89,7 +71,21 @@ bool GameDatabase::Exec(const std::string& sql) {
 }
 
 std::vector<std::string> GameDatabase::Rows(const std::string& sql) {
-  return QueryRows(db_, sql, &error_);
+  std::vector<std::string> rows;
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+    if (error_.empty()) error_ = sql + ": " + sqlite3_errmsg(db_);
+    return rows;
+  }
+  int step = SQLITE_ROW;
+  while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+    std::vector<std::string> cells;
+    for (int i = 0; i < sqlite3_column_count(statement); ++i) cells.push_back(CellText(statement, i));
+    rows.push_back(Row(cells));
+  }
+  if (step != SQLITE_DONE && error_.empty()) error_ = sql + ": " + sqlite3_errmsg(db_);
+  sqlite3_finalize(statement);
+  return rows;
 }
 
 std::string GameDatabase::RowWithId(const std::string& table, int64_t id) {

@@ -29,10 +29,6 @@ std::string Row(const std::vector<std::string>& cells);
 // "sqlite_master".
 using TableDump = std::map<std::string, std::vector<std::pair<int64_t, std::string>>>;
 
-// Every row the statement answers on `db`, each as Row of its cells; `error` (when given and still
-// empty) receives what failed.
-std::vector<std::string> QueryRows(sqlite3* db, const std::string& sql, std::string* error = nullptr);
-
 // An open connection to a database file; it waits for the game's own writes instead of failing on them.
 class GameDatabase {
  public:
@@ -48,6 +44,7 @@ class GameDatabase {
   // Fills an empty file with the simulated game's fixture tables.
   bool CreateFixture();
   bool Exec(const std::string& sql);
+  // Every row the statement answers, each as Row of its cells.
   std::vector<std::string> Rows(const std::string& sql);
   // The row of `table` with this Id; empty when there is none.
   std::string RowWithId(const std::string& table, int64_t id);
