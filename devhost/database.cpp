@@ -325,7 +325,7 @@ Database* LoadDatabase(const std::string& path, const FixtureOptions& fixture, s
 
 bool DumpDatabase(Database* database, const std::string& path, std::string* error) {
   const std::string part = path + ".part";
-  std::remove(part.c_str());
+  platform::DeleteFilePath(part);
   sqlite3* file = OpenConnection(part, error);
   if (file == nullptr) return false;
   bool copied = false;
@@ -340,7 +340,7 @@ bool DumpDatabase(Database* database, const std::string& path, std::string* erro
     *error = "cannot move " + part + " to " + path + " (error " + std::to_string(code) + ")";
     copied = false;
   }
-  if (!copied || !closed) std::remove(part.c_str());
+  if (!copied || !closed) platform::DeleteFilePath(part);
   return copied && closed;
 }
 

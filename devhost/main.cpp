@@ -305,13 +305,13 @@ void AnswerDumpRequest(Database* database, const std::string& dump_path) {
   size_t got = 0;
   while ((got = std::fread(chunk, 1, sizeof(chunk), request)) > 0) sql.append(chunk, got);
   std::fclose(request);
-  std::remove(dump_path.c_str());
+  platform::DeleteFilePath(dump_path);
   std::string error;
   if ((!sql.empty() && !devhost::ChangeDatabase(database, sql, &error)) ||
       !devhost::DumpDatabase(database, dump_path, &error)) {
     std::fprintf(stderr, "gearloft-devhost: request for the tables failed: %s\n", error.c_str());
   }
-  std::remove(request_path.c_str());
+  platform::DeleteFilePath(request_path);
 }
 
 // The game's own use of its database while it runs, through its own call site.
