@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/testing.h"
+#include "support/tables.h"
 
 namespace gearloft::e2e {
 
@@ -66,19 +67,7 @@ class GameFolder {
   // runs it as its own change of its tables. Once the game has ended, its tables at exit are in place.
   // True when TablesPath holds the tables asked for.
   bool RequestTables(const std::string& sql = "") const {
-    if (!child_.joinable() || child_done_) return fs::exists(TablesPath()) && sql.empty();
-    const fs::path request = TablesPath().string() + ".request";
-    const fs::path part = request.string() + ".part";
-    {
-      std::ofstream file(part, std::ios::binary | std::ios::trunc);
-      file << sql;
-    }
-    fs::rename(part, request);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (fs::exists(request) && !child_done_ && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return !fs::exists(request) && fs::exists(TablesPath());
+    return test::RequestTables(TablesPath(), sql, [this] { return child_.joinable() && !child_done_; });
   }
 
   // Replaces scripts/gearloft.ini with section [gearloft] holding `lines`.

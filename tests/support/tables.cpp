@@ -3,9 +3,12 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "devhost/fixture.h"
+#include "support/support.h"
 
 namespace gearloft::test {
 
@@ -109,6 +112,26 @@ TableDump GameDatabase::Dump() {
   }
   Exec("COMMIT");
   return dump;
+}
+
+bool RequestTables(const std::filesystem::path& dump, const std::string& sql,
+                   const std::function<bool()>& running) {
+  std::error_code ignored;
+  if (!running()) return std::filesystem::exists(dump, ignored) && sql.empty();
+  std::filesystem::path request = dump;
+  request += ".request";
+  std::filesystem::path part = request;
+  part += ".part";
+  // Renamed into place whole, so the game never reads half a request.
+  if (!WriteWhole(part, sql)) return false;
+  std::filesystem::rename(part, request, ignored);
+  if (ignored) return false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::filesystem::exists(request, ignored) && running() &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return !std::filesystem::exists(request, ignored) && std::filesystem::exists(dump, ignored);
 }
 
 std::vector<std::string> DumpLines(const TableDump& dump) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -55,6 +56,13 @@ class GameDatabase {
   sqlite3* db_ = nullptr;
   std::string error_;
 };
+
+// Asks a running simulated game started with --dump-on-exit `dump` for its tables now, running `sql`
+// (if any) first as the game's own change, and waits up to 30 s for `dump` to be written. A game that
+// has ended (`running` false) has written its last dump already: true when it is there and nothing is
+// asked of it. `running` is asked again while waiting.
+bool RequestTables(const std::filesystem::path& dump, const std::string& sql,
+                   const std::function<bool()>& running);
 
 // Every row of a dump but the schema, one line per row: "table|cells".
 std::vector<std::string> DumpLines(const TableDump& dump);

@@ -142,16 +142,7 @@ int WindowsGame::Wait() {
 }
 
 bool WindowsGame::RequestTables(const std::string& sql) const {
-  if (!running_) return fs::exists(TablesFile()) && sql.empty();
-  const fs::path request = fs::path(TablesFile()) += ".request";
-  const fs::path part = fs::path(request) += ".part";
-  if (!WriteWhole(part, sql)) return false;
-  fs::rename(part, request);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (fs::exists(request) && running_ && std::chrono::steady_clock::now() < deadline) {
-    platform::SleepMs(20);
-  }
-  return !fs::exists(request) && fs::exists(TablesFile());
+  return test::RequestTables(TablesFile(), sql, [this] { return running_.load(); });
 }
 
 std::vector<std::string> WindowsGame::Messages() const {
