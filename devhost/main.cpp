@@ -6,8 +6,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
+#include <map>
 #include <string>
 #include <vector>
+
+#include <CLI/CLI.hpp>
 
 #include "devhost/devhost.h"
 #include "devhost/host_layout.h"
@@ -23,43 +27,6 @@ using gearloft::devhost::CodeHide;
 using gearloft::devhost::Database;
 namespace devhost = gearloft::devhost;
 namespace platform = gearloft::platform;
-
-const char kUsage[] =
-    "usage: gearloft-devhost [options]\n"
-    "  --db FILE                 the game's SQLite database (default: devhost.db in the game folder),\n"
-    "                            created from the fixture when it has no tables; the game loads it into\n"
-    "                            memory at start and leaves the file as it is, as the game builds its\n"
-    "                            tables afresh from its own files at every start\n"
-    "  --persist                 use the database file in place: every change is written into it\n"
-    "  --dump-on-exit FILE       write the tables to the SQLite file FILE when the game exits; while it\n"
-    "                            runs, a file FILE.request asks for them at once: the game runs the SQL\n"
-    "                            the request holds (if any) as its own change of its tables, writes FILE\n"
-    "                            and removes the request\n"
-    "  --library PATH            the gearloft library to load (default: the one beside this program)\n"
-    "  --run-seconds N           exit after N seconds (default: run until interrupted)\n"
-    "  --exit-when TEXT          exit as soon as a log line contains TEXT (exit code 3 when\n"
-    "                            --run-seconds passes first)\n"
-    "  --make-db                 create the database from the fixture when it has no tables, then exit\n"
-    "  --fixture-cars N          cars in a new fixture (default 48); --large-fixture: 5000\n"
-    "  --fixture-seed N          seed of a new fixture's generated data (default 1)\n"
-    "game behaviour:\n"
-    "  --code-ready-after S      the call site's code is hidden until S seconds after start\n"
-    "  --code-hide noexec|scramble  how it is hidden (default noexec: page not executable)\n"
-    "  --global-after S          the CDatabase global stays 0 until S seconds after start\n"
-    "  --probe-empty-until S     List_UpgradeRimSizeFront reads as empty until S seconds after start\n"
-    "  --second-call-site        also expose a second call site loading a second, empty global\n"
-    "  --fault-on TEXT           statements containing TEXT fault inside ExecuteQuery\n"
-    "  --fault-kind segv|throw   access violation (default) or a C++ exception\n"
-    "  --fault-dirty-cpu TEXT    statements containing TEXT set the direction flag, round toward zero\n"
-    "                            with flush-to-zero and single x87 precision, then fault (access violation)\n"
-    "  --block-on TEXT           the first statement containing TEXT (any, when empty) blocks ...\n"
-    "  --block-seconds N         ... for N seconds\n"
-    "  --oversize-on TEXT        statements containing TEXT answer an oversized result ...\n"
-    "  --oversize columns|rows   ... of 4096 columns (default) or 1,000,000 rows\n"
-    "  --huge-text-on TEXT       text cells of statements containing TEXT claim 2 MiB\n"
-    "  --ignore-writes           statements that change data are silently ignored\n"
-    "  --trace-queries FILE      append every statement ExecuteQuery receives to FILE\n"
-    "  --locale NAME             set the process locale (setlocale LC_ALL) before loading the library\n";
 
 constexpr int kExitSetupFailed = 1;
 constexpr int kExitUsage = 2;
@@ -84,109 +51,153 @@ struct Options {
   devhost::Knobs knobs;
 };
 
-bool ParseSeconds(const std::string& text, double* value) {
-  char* end = nullptr;
-  *value = std::strtod(text.c_str(), &end);
-  return !text.empty() && *end == '\0' && *value >= 0;
-}
+// -1 when the game goes on; otherwise the exit status (0 after --help).
+int ParseArguments(int argc, char** argv, Options* options) {
+  CLI::App app{
+      "The simulated game: loads its database, fills its CDatabase global, runs its own queries "
+      "through its ExecuteQuery call site and loads the gearloft library as the mod loader would, "
+      "echoing the library's log. The game folder is the folder of this program.",
+      "gearloft-devhost"};
+  app.allow_windows_style_options(false);
+  // Validators and transformers with an empty description, so the help shows the plain value name.
+  const CLI::Validator seconds(
+      [](const std::string& text) {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        return !text.empty() && *end == '\0' && value >= 0 ? std::string()
+                                                           : "not a number of seconds: " + text;
+      },
+      "", "seconds");
+  const CLI::Validator not_empty(
+      [](const std::string& text) { return text.empty() ? std::string("an empty value") : std::string(); },
+      "", "not empty");
+  auto one_of = [](auto names) { return CLI::CheckedTransformer(std::move(names)).description(""); };
 
-bool ParseArguments(int argc, char** argv, Options* options, std::string* error) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string flag = argv[i];
-    const bool has_value = i + 1 < argc;
-    const std::string value = has_value ? argv[i + 1] : "";
-    auto take = [&](std::string* target) {
-      if (!has_value) return false;
-      *target = value;
-      ++i;
-      return true;
-    };
-    auto take_seconds = [&](double* target) {
-      if (!has_value || !ParseSeconds(value, target)) return false;
-      ++i;
-      return true;
-    };
-    bool ok = true;
-    double number = 0;
-    if (flag == "--db") {
-      ok = take(&options->db);
-    } else if (flag == "--persist") {
-      options->persist = true;
-    } else if (flag == "--dump-on-exit") {
-      ok = take(&options->dump_path) && !options->dump_path.empty();
-    } else if (flag == "--library") {
-      ok = take(&options->library);
-    } else if (flag == "--run-seconds") {
-      ok = take_seconds(&options->run_seconds);
-    } else if (flag == "--exit-when") {
-      ok = take(&options->exit_when);
-      options->has_exit_when = true;
-    } else if (flag == "--fixture-cars") {
-      ok = take_seconds(&number) && number >= 1;
-      options->fixture.cars = static_cast<int>(number);
-    } else if (flag == "--large-fixture") {
-      options->fixture.cars = devhost::kLargeFixtureCars;
-    } else if (flag == "--fixture-seed") {
-      ok = take_seconds(&number);
-      options->fixture.seed = static_cast<uint32_t>(number);
-    } else if (flag == "--code-ready-after") {
-      ok = take_seconds(&options->code_ready_after);
-    } else if (flag == "--code-hide") {
-      std::string how;
-      ok = take(&how) && (how == "noexec" || how == "scramble");
-      options->code_hide = how == "scramble" ? CodeHide::kScrambled : CodeHide::kNotExecutable;
-    } else if (flag == "--global-after") {
-      ok = take_seconds(&options->global_after);
-    } else if (flag == "--probe-empty-until") {
-      ok = take_seconds(&options->probe_empty_until);
-    } else if (flag == "--second-call-site") {
-      options->second_call_site = true;
-    } else if (flag == "--fault-on") {
-      ok = take(&options->knobs.fault_on);
-    } else if (flag == "--fault-dirty-cpu") {
-      ok = take(&options->knobs.fault_dirty_cpu) && !options->knobs.fault_dirty_cpu.empty();
-    } else if (flag == "--fault-kind") {
-      std::string kind;
-      ok = take(&kind) && (kind == "segv" || kind == "throw");
-      options->knobs.fault_kind =
-          kind == "throw" ? devhost::CallFault::kThrow : devhost::CallFault::kAccessViolation;
-    } else if (flag == "--block-on") {
-      ok = take(&options->knobs.block_on);
-    } else if (flag == "--block-seconds") {
-      ok = take_seconds(&number);
-      options->knobs.block_seconds = static_cast<uint32_t>(number);
-    } else if (flag == "--oversize-on") {
-      ok = take(&options->knobs.oversize_on);
-    } else if (flag == "--oversize") {
-      std::string kind;
-      ok = take(&kind) && (kind == "columns" || kind == "rows");
-      options->knobs.oversize = kind == "rows" ? devhost::Oversize::kRows : devhost::Oversize::kColumns;
-    } else if (flag == "--huge-text-on") {
-      ok = take(&options->knobs.huge_text_on);
-    } else if (flag == "--make-db") {
-      options->make_db_only = true;
-    } else if (flag == "--ignore-writes") {
-      // Every statement that would change the database does nothing, from the first call on.
-      options->knobs.call_fault = devhost::CallFault::kDropWrite;
-      options->knobs.fault_at_call = 1;
-      options->knobs.fault_onwards = true;
-    } else if (flag == "--trace-queries") {
-      ok = take(&options->knobs.trace_path) && !options->knobs.trace_path.empty();
-    } else if (flag == "--locale") {
-      ok = take(&options->locale) && !options->locale.empty();
-    } else if (flag == "--help" || flag == "-h") {
-      *error = "";
-      return false;
-    } else {
-      *error = "unknown option " + flag;
-      return false;
-    }
-    if (!ok) {
-      *error = "option " + flag + " needs a valid value";
-      return false;
-    }
+  app.add_option("--db", options->db,
+                 "the game's SQLite database (default: devhost.db in the game folder), created from the "
+                 "fixture when it has no tables; the game loads it into memory at start and leaves the "
+                 "file as it is, as the game builds its tables afresh from its own files at every start")
+      ->type_name("FILE");
+  app.add_flag("--persist", options->persist,
+               "use the database file in place: every change is written into it");
+  app.add_option("--dump-on-exit", options->dump_path,
+                 "write the tables to the SQLite file FILE when the game exits; while it runs, a file "
+                 "FILE.request asks for them at once: the game runs the SQL the request holds (if any) as "
+                 "its own change of its tables, writes FILE and removes the request")
+      ->type_name("FILE")
+      ->check(not_empty);
+  app.add_option("--library", options->library,
+                 "the gearloft library to load (default: the one beside this program)")
+      ->type_name("PATH");
+  app.add_option("--run-seconds", options->run_seconds,
+                 "exit after N seconds (default: run until interrupted)")
+      ->type_name("N")
+      ->check(seconds);
+  CLI::Option* exit_when =
+      app.add_option("--exit-when", options->exit_when,
+                     "exit as soon as a log line contains TEXT (exit code 3 when --run-seconds passes first)")
+          ->type_name("TEXT");
+  app.add_flag("--make-db", options->make_db_only,
+               "create the database from the fixture when it has no tables, then exit");
+  app.add_option("--fixture-cars", options->fixture.cars, "cars in a new fixture (default 48)")
+      ->type_name("N")
+      ->check(CLI::Range(1, std::numeric_limits<int>::max()).description(""));
+  CLI::Option* large = app.add_flag("--large-fixture", "a new fixture has 5000 cars");
+  app.add_option("--fixture-seed", options->fixture.seed,
+                 "seed of a new fixture's generated data (default 1)")
+      ->type_name("N");
+
+  const std::string game = "Game behaviour";
+  app.add_option("--code-ready-after", options->code_ready_after,
+                 "the call site's code is hidden until S seconds after start")
+      ->type_name("S")
+      ->check(seconds)
+      ->group(game);
+  app.add_option("--code-hide", options->code_hide,
+                 "how it is hidden: noexec (default: page not executable) or scramble")
+      ->type_name("HOW")
+      ->transform(one_of(std::map<std::string, CodeHide>{{"noexec", CodeHide::kNotExecutable},
+                                                         {"scramble", CodeHide::kScrambled}}))
+      ->group(game);
+  app.add_option("--global-after", options->global_after,
+                 "the CDatabase global stays 0 until S seconds after start")
+      ->type_name("S")
+      ->check(seconds)
+      ->group(game);
+  app.add_option("--probe-empty-until", options->probe_empty_until,
+                 "List_UpgradeRimSizeFront reads as empty until S seconds after start")
+      ->type_name("S")
+      ->check(seconds)
+      ->group(game);
+  app.add_flag("--second-call-site", options->second_call_site,
+               "also expose a second call site loading a second, empty global")
+      ->group(game);
+  app.add_option("--fault-on", options->knobs.fault_on,
+                 "statements containing TEXT fault inside ExecuteQuery")
+      ->type_name("TEXT")
+      ->group(game);
+  app.add_option("--fault-kind", options->knobs.fault_kind,
+                 "segv: an access violation (default), throw: a C++ exception")
+      ->type_name("KIND")
+      ->transform(one_of(std::map<std::string, devhost::CallFault>{
+          {"segv", devhost::CallFault::kAccessViolation}, {"throw", devhost::CallFault::kThrow}}))
+      ->group(game);
+  app.add_option("--fault-dirty-cpu", options->knobs.fault_dirty_cpu,
+                 "statements containing TEXT set the direction flag, round toward zero with flush-to-zero "
+                 "and single x87 precision, then fault (access violation)")
+      ->type_name("TEXT")
+      ->check(not_empty)
+      ->group(game);
+  app.add_option("--block-on", options->knobs.block_on,
+                 "the first statement containing TEXT (any, when empty) blocks for --block-seconds")
+      ->type_name("TEXT")
+      ->group(game);
+  app.add_option("--block-seconds", options->knobs.block_seconds, "how long --block-on blocks")
+      ->type_name("N")
+      ->group(game);
+  app.add_option("--oversize-on", options->knobs.oversize_on,
+                 "statements containing TEXT answer an oversized result, of --oversize")
+      ->type_name("TEXT")
+      ->group(game);
+  app.add_option("--oversize", options->knobs.oversize,
+                 "columns: 4096 columns (default), rows: 1,000,000 rows")
+      ->type_name("KIND")
+      ->transform(one_of(std::map<std::string, devhost::Oversize>{{"columns", devhost::Oversize::kColumns},
+                                                                  {"rows", devhost::Oversize::kRows}}))
+      ->group(game);
+  app.add_option("--huge-text-on", options->knobs.huge_text_on,
+                 "text cells of statements containing TEXT claim 2 MiB")
+      ->type_name("TEXT")
+      ->group(game);
+  CLI::Option* ignore_writes =
+      app.add_flag("--ignore-writes", "statements that change data are silently ignored")->group(game);
+  app.add_option("--trace-queries", options->knobs.trace_path,
+                 "append every statement ExecuteQuery receives to FILE")
+      ->type_name("FILE")
+      ->check(not_empty)
+      ->group(game);
+  app.add_option("--locale", options->locale,
+                 "set the process locale (setlocale LC_ALL) before loading the library")
+      ->type_name("NAME")
+      ->check(not_empty)
+      ->group(game);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() == 0) return app.exit(error);  // --help
+    std::fprintf(stderr, "gearloft-devhost: %s\nRun with --help for more information.\n", error.what());
+    return kExitUsage;
   }
-  return true;
+  options->has_exit_when = exit_when->count() > 0;
+  if (large->count() > 0) options->fixture.cars = devhost::kLargeFixtureCars;
+  if (ignore_writes->count() > 0) {
+    // Every statement that would change the database does nothing, from the first call on.
+    options->knobs.call_fault = devhost::CallFault::kDropWrite;
+    options->knobs.fault_at_call = 1;
+    options->knobs.fault_onwards = true;
+  }
+  return -1;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -335,12 +346,9 @@ int main(int argc, char** argv) {
   // (or an anti-cheat's) would see them; reported at exit where the system can count them.
   const bool counting_exceptions = platform::StartCountingExceptions();
   Options options;
+  const int parsed = ParseArguments(argc, argv, &options);
+  if (parsed >= 0) return parsed;
   std::string error;
-  if (!ParseArguments(argc, argv, &options, &error)) {
-    if (!error.empty()) std::fprintf(stderr, "gearloft-devhost: %s\n", error.c_str());
-    std::fputs(kUsage, stderr);
-    return error.empty() ? 0 : kExitUsage;
-  }
   const std::string separator = platform::PathSeparator();
   const std::string game_folder = FolderOf(platform::ExecutablePath());
   const std::string db_path = options.db.empty() ? game_folder + separator + "devhost.db" : options.db;

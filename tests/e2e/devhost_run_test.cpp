@@ -87,17 +87,18 @@ TEST(DevhostRunTest, SecondStartInTheSameSecondFollowsItsOwnLog) {
 TEST(DevhostRunTest, UnknownOptionIsRefused) {
   GameFolder game("usage");
   EXPECT_FALSE(game.RunWith({"--no-such-option"}));
-  EXPECT_EQ(
-      game.Output().rfind("gearloft-devhost: unknown option --no-such-option\nusage: gearloft-devhost", 0),
-      0u)
+  EXPECT_EQ(game.Output(),
+            "gearloft-devhost: The following argument was not expected: --no-such-option\n"
+            "Run with --help for more information.\n")
       << game.Output();
 }
 
 TEST(DevhostRunTest, OptionWithoutItsValueIsRefused) {
   GameFolder game("value");
   EXPECT_FALSE(game.RunWith({"--block-seconds", "soon"}));
-  EXPECT_EQ(game.Output().rfind("gearloft-devhost: option --block-seconds needs a valid value\n", 0), 0u)
-      << game.Output();
+  EXPECT_EQ(
+      game.Output(),
+      "gearloft-devhost: Could not convert: --block-seconds = soon\nRun with --help for more information.\n");
 }
 
 TEST(DevhostRunTest, LibraryThatCannotBeLoadedIsReported) {
