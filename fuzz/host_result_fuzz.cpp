@@ -165,20 +165,6 @@ QueryResult ModelResult(MemoryMap* memory, uint64_t result) {
   return copy;
 }
 
-bool SameCell(const QueryCell& a, const QueryCell& b) {
-  if (a.kind != b.kind) return false;
-  switch (a.kind) {
-    case QueryCell::Kind::kInteger:
-      return a.integer == b.integer;
-    case QueryCell::Kind::kReal:
-      return std::memcmp(&a.real, &b.real, sizeof a.real) == 0;
-    case QueryCell::Kind::kText:
-      return a.text == b.text;
-    default:
-      return true;
-  }
-}
-
 void CheckSame(const QueryResult& got, const QueryResult& want) {
   if (got.ok != want.ok) Fail(got.ok ? "ok where the layout says not ok" : "not ok where the layout says ok");
   if (got.columns != want.columns) Fail("other column names than the layout holds");

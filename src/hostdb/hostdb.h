@@ -17,6 +17,10 @@ struct QueryCell {
   std::string text;
 };
 
+// The same kind and value; reals bit for bit, as a value that comes back one rounding away is not the value
+// the game had.
+bool SameCell(const QueryCell& a, const QueryCell& b);
+
 struct QueryResult {
   bool ok = false;
   std::vector<std::string> columns;

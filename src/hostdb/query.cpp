@@ -292,4 +292,19 @@ void ResetQueryCacheForTest() {
   QueryCache().clear();
 }
 
+bool SameCell(const QueryCell& a, const QueryCell& b) {
+  if (a.kind != b.kind) return false;
+  switch (a.kind) {
+    case QueryCell::Kind::kInteger:
+      return a.integer == b.integer;
+    case QueryCell::Kind::kReal:
+      return std::memcmp(&a.real, &b.real, sizeof a.real) == 0;
+    case QueryCell::Kind::kText:
+      return a.text == b.text;
+    case QueryCell::Kind::kNull:
+      break;
+  }
+  return true;
+}
+
 }  // namespace gearloft

@@ -1,6 +1,5 @@
 // gearloft host database bridge tests: guarded calls of ExecuteQuery, the bounded copy of host results,
 // Query, Execute, CachedQuery and CellAsDouble.
-// The simulated game is built where SQLite is found (not in the cross build for Windows).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -400,6 +399,38 @@ TEST(CellAsDoubleTest, NullTextAndMissingCellGiveNaN) {
   EXPECT_TRUE(std::isnan(CellAsDouble(&null_cell)));
   EXPECT_TRUE(std::isnan(CellAsDouble(&text)));
   EXPECT_TRUE(std::isnan(CellAsDouble(nullptr)));
+}
+
+// The checker's diff and the host-result fuzzer tell cells apart with SameCell: a real that comes back one
+// rounding away, or as another kind, is another value.
+TEST(SameCellTest, KindAndValueMustBothMatchAndRealsBitForBit) {
+  const auto integer = [](int64_t value) {
+    QueryCell cell;
+    cell.kind = QueryCell::Kind::kInteger;
+    cell.integer = value;
+    return cell;
+  };
+  const auto real = [](double value) {
+    QueryCell cell;
+    cell.kind = QueryCell::Kind::kReal;
+    cell.real = value;
+    return cell;
+  };
+  QueryCell text;
+  text.kind = QueryCell::Kind::kText;
+  text.text = "Kestrel_GT";
+  EXPECT_TRUE(SameCell(integer(7004), integer(7004)));
+  EXPECT_FALSE(SameCell(integer(7004), integer(7005)));
+  EXPECT_FALSE(SameCell(integer(1), real(1.0)));
+  EXPECT_TRUE(SameCell(real(1.36), real(1.36)));
+  EXPECT_FALSE(SameCell(real(0.1 + 0.2), real(0.3)));
+  EXPECT_FALSE(SameCell(real(0.0), real(-0.0)));
+  EXPECT_TRUE(SameCell(text, text));
+  QueryCell other = text;
+  other.text = "Kestrel_gt";
+  EXPECT_FALSE(SameCell(text, other));
+  EXPECT_TRUE(SameCell(QueryCell(), QueryCell()));
+  EXPECT_FALSE(SameCell(QueryCell(), integer(0)));
 }
 
 }  // namespace

@@ -83,24 +83,6 @@ TEST(WindowsFilesTest, LogHeldOpenForWritingLeavesLoggingOffAndTheWorkerRunning)
       << ReadWhole(game.PlanFile());
 }
 
-// LOCALAPPDATA for the games this test starts; the test process's own value comes back afterwards.
-class LocalAppData {
- public:
-  explicit LocalAppData(const std::string& value) {
-    had_ = platform::GetEnvironment("LOCALAPPDATA", &saved_);
-    set_ = platform::SetEnvironment("LOCALAPPDATA", value);
-  }
-  ~LocalAppData() { platform::SetEnvironment("LOCALAPPDATA", had_ ? saved_ : std::string()); }
-  LocalAppData(const LocalAppData&) = delete;
-  LocalAppData& operator=(const LocalAppData&) = delete;
-  bool Set() const { return set_; }
-
- private:
-  bool had_ = false;
-  bool set_ = false;
-  std::string saved_;
-};
-
 TEST(WindowsFilesTest, GarageFixReplacesTheConfigAndASecondStartKeepsTheFirstLog) {
   WindowsGame game("garage");
   std::string error;
@@ -117,7 +99,8 @@ TEST(WindowsFilesTest, GarageFixReplacesTheConfigAndASecondStartKeepsTheFirstLog
                          "  <UseDynamicOptimization value=\"1\"/>\r\n"
                          "  <option id=\"CarLOD\" value=\"2\"/>\r\n"
                          "</selections>\r\n"));
-  LocalAppData local_app_data(local.u8string());
+  // LOCALAPPDATA for the games this test starts; the test process's own value comes back afterwards.
+  test::ScopedEnvironment local_app_data("LOCALAPPDATA", local.u8string());
   ASSERT_TRUE(local_app_data.Set());
 
   ASSERT_EQ(game.Run({"--run-seconds", "60", "--exit-when", "DB live"}), 0) << game.Output();

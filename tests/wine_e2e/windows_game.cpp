@@ -165,8 +165,15 @@ std::vector<std::string> WindowsGame::Messages() const {
 int WindowsGame::WaitFor(const std::string& prefix, int from, double seconds) const {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   for (;;) {
+    const bool ended = !running_;
     const int found = Find(Messages(), prefix, from);
     if (found >= 0 || std::chrono::steady_clock::now() >= deadline) return found;
+    if (ended) {
+      // A game that could not start, or ended early, writes nothing more: say how it ended.
+      std::printf("wine_e2e: the game ended with exit code %d before a line beginning \"%s\"\n",
+                  exit_code_.load(), prefix.c_str());
+      return found;
+    }
     platform::SleepMs(50);
   }
 }

@@ -4,7 +4,6 @@
 
 #include <sqlite3.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -205,22 +204,6 @@ bool TakeSnapshot(sqlite3* db, Snapshot* snapshot, std::string* error) {
       return false;
     }
     snapshot->push_back(rows);
-  }
-  return true;
-}
-
-bool SameCell(const QueryCell& a, const QueryCell& b) {
-  if (a.kind != b.kind) return false;
-  switch (a.kind) {
-    case QueryCell::Kind::kInteger:
-      return a.integer == b.integer;
-    case QueryCell::Kind::kReal:
-      // Bit for bit: a value that comes back one rounding away is not the value the game had.
-      return std::memcmp(&a.real, &b.real, sizeof a.real) == 0;
-    case QueryCell::Kind::kText:
-      return a.text == b.text;
-    case QueryCell::Kind::kNull:
-      break;
   }
   return true;
 }

@@ -62,8 +62,6 @@ struct TableChanges {
   std::vector<std::pair<int64_t, std::vector<QueryCell>>> removed;
 };
 
-bool SameCell(const QueryCell& a, const QueryCell& b);
-
 // The tables whose rows differ between two snapshots of the same database, in snapshot order.
 std::vector<TableChanges> DiffSnapshots(const Snapshot& before, const Snapshot& after);
 
